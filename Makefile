@@ -1,0 +1,42 @@
+# Entry points for people and CI. Each target installs what it needs first.
+BUILD      ?= build
+ASAN_BUILD ?= build-sanitize
+DATA_DIR   ?= $(CURDIR)/data
+JOBS       ?= $(shell nproc)
+RUN_ARGS   ?=
+
+.PHONY: all deps configure build run test test-sanitize bench clean
+
+all: build
+
+deps:
+	@./scripts/install-deps
+
+$(BUILD)/build.ninja: | deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+configure: deps $(BUILD)/build.ninja
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	mkdir -p $(DATA_DIR)
+	./$(BUILD)/src/tavregistry --data-dir $(DATA_DIR) $(RUN_ARGS)
+
+test: build
+	./scripts/run-tests $(BUILD)
+
+$(ASAN_BUILD)/build.ninja: | deps
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZE=ON -DTAV_BUILD_BENCH=OFF
+
+test-sanitize: deps $(ASAN_BUILD)/build.ninja
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ./scripts/run-tests $(ASAN_BUILD)
+
+bench: build
+	./scripts/run-bench $(BUILD)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,119 @@
+#include "app/command_line.h"
+
+namespace {
+
+// "--name value" and "--name=value" are both accepted.
+bool takeValue(const QStringList& args, int& i, const QString& name, QString* value, QString* error) {
+    const QString& arg = args.at(i);
+    if (arg == name) {
+        if (i + 1 >= args.size()) {
+            *error = QStringLiteral("option %1 needs a value").arg(name);
+            return true;
+        }
+        *value = args.at(++i);
+        return true;
+    }
+    if (arg.startsWith(name + QLatin1Char('='))) {
+        *value = arg.mid(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+CommandLine CommandLine::parse(const QStringList& arguments) {
+    CommandLine cl;
+    auto fail = [&cl](const QString& text) {
+        cl.outcome = Outcome::Error;
+        cl.errorText = text;
+        return cl;
+    };
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        QString value;
+        QString error;
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h")) {
+            cl.outcome = Outcome::ShowHelp;
+            return cl;
+        }
+        if (arg == QLatin1String("--version")) {
+            cl.outcome = Outcome::ShowVersion;
+            return cl;
+        }
+        if (arg == QLatin1String("--headless")) {
+            cl.headless = true;
+            continue;
+        }
+        if (takeValue(arguments, i, QStringLiteral("--data-dir"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            if (value.isEmpty())
+                return fail(QStringLiteral("--data-dir needs a folder"));
+            cl.dataDir = value;
+            continue;
+        }
+        if (takeValue(arguments, i, QStringLiteral("--port"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            bool ok = false;
+            const uint port = value.toUInt(&ok);
+            if (!ok || port > 65535)
+                return fail(QStringLiteral("--port takes a number from 0 to 65535, not '%1'").arg(value));
+            cl.port = quint16(port);
+            continue;
+        }
+        if (takeValue(arguments, i, QStringLiteral("--listen"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            QHostAddress address;
+            if (!address.setAddress(value))
+                return fail(QStringLiteral("--listen takes an IP address, not '%1'").arg(value));
+            cl.listenAddress = address;
+            continue;
+        }
+        if (takeValue(arguments, i, QStringLiteral("--bus"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            if (value == QLatin1String("session"))
+                cl.bus = Bus::Session;
+            else if (value == QLatin1String("system"))
+                cl.bus = Bus::System;
+            else if (value == QLatin1String("none"))
+                cl.bus = Bus::None;
+            else
+                return fail(QStringLiteral("--bus takes session, system or none, not '%1'").arg(value));
+            continue;
+        }
+        return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(arg));
+    }
+    return cl;
+}
+
+QString CommandLine::helpText() {
+    return QStringLiteral(
+        "Usage: tavregistry [OPTIONS]\n"
+        "\n"
+        "The Tarvane Classic Server Registry: game servers log in and report, game\n"
+        "clients fetch the list of online servers, operator tools administer it.\n"
+        "\n"
+        "Options:\n"
+        "  --data-dir DIR   the application folder: the database (qbrx.dat), the\n"
+        "                   settings (server.ini) and the update files live there\n"
+        "                   (default: the folder of this executable; created if missing)\n"
+        "  --port N         TCP port to listen on (default 5679; 0 takes a free port\n"
+        "                   and the start-up line names it)\n"
+        "  --listen ADDR    address to listen on (default 0.0.0.0)\n"
+        "  --headless       run without windows or tray icon (also the default when\n"
+        "                   neither DISPLAY nor WAYLAND_DISPLAY is set)\n"
+        "  --bus BUS        where to publish the automation interface: session,\n"
+        "                   system or none (default: session when reachable)\n"
+        "  --version        print the version and exit\n"
+        "  -h, --help       print this help and exit\n"
+        "\n"
+        "Every event line is printed on standard output; diagnostics go to standard\n"
+        "error. SIGTERM or SIGINT shuts the registry down cleanly (exit code 0).\n"
+        "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n");
+}
+
+QString CommandLine::versionText() { return QStringLiteral("tavregistry 1.0.0\n"); }

@@ -1,0 +1,54 @@
+#include "host/registry.h"
+
+#include "platform/socket_layer.h"
+#include "platform/tick_clock.h"
+
+namespace {
+// One framed message with the two-byte payload 0, 4: all 255 slots are taken.
+const QByteArray kFullNotice("\x00\x02\x00\x04", 4);
+} // namespace
+
+// The listener stays open while callers are taken (closing it would reset every
+// caller waiting in the kernel's queue); callers are taken one at a time, each
+// through the same steps in the same order.
+void Registry::onConnectionRequest() {
+    while (m_state == State::Running && m_sockets.hasPendingConnection())
+        acceptOne();
+}
+
+void Registry::acceptOne() {
+    const int k = findFreeSlot();
+    if (k == 0) {
+        // All regular slots are busy: tell the caller and drop it once the
+        // notice has left. Nothing is logged and the count does not change.
+        ClientSlot& overflow = m_clients[SlotTable::kOverflowSlot];
+        if (overflow.InUse) {
+            // The overflow slot is still delivering an earlier notice; this
+            // caller gets the same notice on a socket of its own.
+            m_sockets.refuse(kFullNotice);
+            return;
+        }
+        m_sockets.acceptInto(SlotTable::kOverflowSlot);
+        overflow.CloseAfterSend = true;
+        overflow.InUse = true;
+        sendRaw(SlotTable::kOverflowSlot, kFullNotice);
+        return;
+    }
+
+    if (!m_sockets.acceptInto(k))
+        return;
+    ClientSlot& s = m_clients[k];
+    s.IP = m_sockets.remoteAddress(k);
+
+    // The ban check runs here, on s.IP, before the count goes up.
+
+    ++m_clients.connectionCount;
+
+    // The access-rate figure is recorded here for every admitted caller.
+    s.InUse = true;
+    s.Mode = SessionMode::Connected;
+    s.Buffer.clear();
+    s.PlayerCount = 0;
+    s.LastTick = m_clock.now() - 50;
+    refreshCountTexts();
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// Session modes of a slot.
+namespace SessionMode {
+constexpr quint8 Connected = 0; // connected, not logged in
+constexpr quint8 Operator = 1;
+constexpr quint8 Server = 2;
+} // namespace SessionMode
+
+// One connection record of the Clients table. Texts are kept as the bytes that
+// travel on the wire (Windows-1252).
+struct ClientSlot {
+    QByteArray Buffer;          // received bytes not yet consumed as whole messages
+    bool InUse = false;         // the slot is occupied
+    quint8 Mode = SessionMode::Connected;
+    quint32 LastTick = 0;       // tick of the last activity
+    QByteArray ServerId;        // account user name of a logged-in game server
+    quint8 PlayerCount = 0;
+    QByteArray ServerName;
+    QByteArray IP;              // remote address, dotted
+    QByteArray Description;
+    QByteArray UpdateUrl;
+    quint8 Official = 0;        // non-zero = official
+    qint64 AccountBookmark = 0; // rowid of the server's account record
+    bool SessionFlag = false;
+    bool CloseAfterSend = false;
+
+    // Bumped by every close: lets a caller tell that the connection it was
+    // serving has ended even if the slot is taken again later.
+    quint64 Generation = 0;
+};

@@ -1,0 +1,51 @@
+#include "host/registry.h"
+
+#include "platform/code_page.h"
+#include "platform/socket_layer.h"
+
+void Registry::closeClient(int index) {
+    if (!SlotTable::isValidIndex(index))
+        return;
+    ClientSlot& s = m_clients[index];
+    if (!s.InUse)
+        return;
+    // Marked free first: the notices below may close other slots, and nothing
+    // they do may close this one a second time.
+    s.InUse = false;
+    ++s.Generation;
+
+    if (SlotTable::isRegular(index)) {
+        --m_clients.connectionCount;
+        refreshCountTexts();
+    }
+    m_sockets.close(index);
+
+    if (s.Mode == SessionMode::Server) {
+        logEvent(CodePage::toUnicode(s.ServerId) + QStringLiteral(" has disconnected from ") +
+                 QString::fromLatin1(s.IP));
+        QByteArray notice;
+        notice.reserve(s.ServerId.size() + 1);
+        notice.append(char(6));
+        notice.append(s.ServerId);
+        sendToOperators(notice);
+        m_onlineServers.removeFirst(s.ServerId);
+    } else if (s.Mode == SessionMode::Operator) {
+        logEvent(QStringLiteral("Operator has disconnected from ") + QString::fromLatin1(s.IP));
+    }
+
+    s.IP.clear();
+    s.Buffer.clear();
+    s.ServerId.clear();
+    s.ServerName.clear();
+    s.Mode = SessionMode::Connected;
+    s.CloseAfterSend = false;
+}
+
+void Registry::onSocketError(int index) { closeClient(index); }
+
+void Registry::onSendComplete(int index) {
+    if (!SlotTable::isValidIndex(index))
+        return;
+    if (m_clients[index].InUse && m_clients[index].CloseAfterSend)
+        closeClient(index);
+}

@@ -1,0 +1,147 @@
+#include "host/registry.h"
+
+#include "host/front_end.h"
+#include "platform/socket_layer.h"
+#include "platform/tick_clock.h"
+
+#include <cstdio>
+
+namespace {
+FrontEnd& headlessFrontEnd() {
+    static FrontEnd none;
+    return none;
+}
+} // namespace
+
+Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions options, QObject* parent)
+    : QObject(parent), m_sockets(sockets), m_clock(clock), m_options(std::move(options)),
+      m_frontEnd(&headlessFrontEnd()) {
+    installSessionHandlers(m_dispatcher);
+
+    connect(&m_sockets, &SocketLayer::connectionRequest, this, &Registry::onConnectionRequest);
+    connect(&m_sockets, &SocketLayer::dataArrival, this, &Registry::onDataArrival);
+    connect(&m_sockets, &SocketLayer::sendComplete, this, &Registry::onSendComplete);
+    connect(&m_sockets, &SocketLayer::error, this, &Registry::onSocketError);
+
+    m_clientTimer.setInterval(kClientTimerMs);
+    m_clientTimer.setTimerType(Qt::PreciseTimer);
+    connect(&m_clientTimer, &QTimer::timeout, this, &Registry::superviseSlots);
+    m_generalTimer.setInterval(kGeneralTimerMs);
+    connect(&m_generalTimer, &QTimer::timeout, this, &Registry::generalTimerTick);
+}
+
+Registry::~Registry() {
+    if (m_state == State::Running)
+        shutdown();
+}
+
+void Registry::setFrontEnd(FrontEnd* frontEnd) { m_frontEnd = frontEnd ? frontEnd : &headlessFrontEnd(); }
+
+bool Registry::start(QString* errorText) {
+    if (m_state != State::Created) {
+        if (errorText)
+            *errorText = QStringLiteral("the registry has already been started");
+        return false;
+    }
+
+    // The settings, the access-rate ring and the database are read and opened
+    // here, in that order, before any window exists.
+
+    // The main window is loaded (not shown) and comes up in the event view;
+    // the general timer runs from then on.
+    m_frontEnd->loadMainWindow();
+    m_generalTimer.start();
+
+    // With the service setting on, the registry tells the service manager it is
+    // ready here, before the caption is set and before it listens.
+
+    m_frontEnd->setCaption(captionText());
+
+    QString listenError;
+    if (!m_sockets.listen(m_options.listenAddress, m_options.port, &listenError)) {
+        if (errorText)
+            *errorText = QStringLiteral("cannot listen on %1 port %2: %3")
+                             .arg(m_options.listenAddress.toString())
+                             .arg(m_options.port)
+                             .arg(listenError);
+        m_generalTimer.stop();
+        m_frontEnd->unloadWindows();
+        m_state = State::Ended;
+        return false;
+    }
+    m_clientTimer.start();
+    m_state = State::Running;
+
+    m_frontEnd->showMainWindowAndTray();
+    logEvent(startupLine());
+    return true;
+}
+
+void Registry::shutdown() {
+    if (m_state == State::ShuttingDown || m_state == State::Ended)
+        return;
+    m_state = State::ShuttingDown;
+
+    // Every game server's disconnection is logged and announced to the
+    // operators that are still connected (those in higher slots).
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
+        if (m_clients[i].InUse)
+            closeClient(i);
+    closeClient(SlotTable::kOverflowSlot);
+    m_sockets.stopListening();
+    m_clientTimer.stop();
+    m_generalTimer.stop();
+
+    // The database closes here.
+
+    m_frontEnd->removeTray();
+    m_frontEnd->unloadWindows();
+    m_state = State::Ended;
+    emit shutdownFinished();
+}
+
+void Registry::generalTimerTick() {
+    m_frontEnd->generalTimerTick();
+    // The update check runs here, last.
+}
+
+void Registry::logEvent(const QString& text) {
+    m_eventLog.append(text);
+    if (m_options.echoEventsToStdout) {
+        const QByteArray line = text.toUtf8() + '\n';
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+    }
+}
+
+void Registry::setNewAccountsAllowed(bool allowed) {
+    if (m_newAccountsAllowed == allowed)
+        return;
+    m_newAccountsAllowed = allowed;
+    emit newAccountsAllowedChanged(allowed);
+}
+
+QString Registry::captionText() const {
+    return QStringLiteral("The Tarvane Classic Server Registry") + QStringLiteral(" [") +
+           QString::number(m_clients.connectionCount) + QStringLiteral("]");
+}
+
+QString Registry::trayTipText() const {
+    return QStringLiteral("TavRegistry [") + QString::number(m_clients.connectionCount) + QStringLiteral("]");
+}
+
+QString Registry::startupLine() const {
+    return QStringLiteral("TavRegistry v%1.%2.%3 has loaded and is listening on port %4 for connections.")
+        .arg(kVersionMajor)
+        .arg(kVersionMinor)
+        .arg(kVersionRevision)
+        .arg(listeningPort());
+}
+
+quint16 Registry::listeningPort() const { return m_sockets.localPort(); }
+
+void Registry::refreshCountTexts() {
+    m_frontEnd->setCaption(captionText());
+    m_frontEnd->setTrayTip(trayTipText());
+    emit connectionCountChanged(m_clients.connectionCount);
+}

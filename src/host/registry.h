@@ -1,0 +1,127 @@
+#pragma once
+
+#include "host/event_log.h"
+#include "host/slot_table.h"
+#include "protocol/dispatcher.h"
+#include "protocol/online_servers.h"
+
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+class FrontEnd;
+class SocketLayer;
+class TickClock;
+
+struct RegistryOptions {
+    QString dataDir;                                   // the application folder
+    QHostAddress listenAddress = QHostAddress::AnyIPv4;
+    quint16 port = 5679;                               // 0 takes a free port
+    bool echoEventsToStdout = false;                   // print every event line
+};
+
+// The one object that owns a running registry: the slot table, the event log,
+// the list of online servers, the timers and the message dispatcher. Several
+// registries can live side by side in one process (the tests do).
+//
+// Its member functions are spread over files named by what they do:
+//   host/registry.cpp          construction, start-up and shutdown
+//   host/accept_path.cpp       taking callers into slots
+//   host/close_client.cpp      CloseClient, socket errors, send completion
+//   host/slot_supervision.cpp  the 10 ms supervision of idle connections
+//   protocol/receive_path.cpp  cutting messages out of arriving bytes
+//   protocol/send_path.cpp     SendRaw, SendFramed, SendToOperators
+class Registry : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kVersionMajor = 1;
+    static constexpr int kVersionMinor = 0;
+    static constexpr int kVersionRevision = 0;
+    static constexpr int kClientTimerMs = 10;
+    static constexpr int kGeneralTimerMs = 500;
+    // A peer that never reads cannot make us hold more than this for it.
+    static constexpr qint64 kMaxUnsentOutput = 1 << 20;
+
+    enum class State { Created, Running, ShuttingDown, Ended };
+
+    Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions options, QObject* parent = nullptr);
+    ~Registry() override;
+
+    void setFrontEnd(FrontEnd* frontEnd);
+
+    // Start-up. On failure returns false with a message naming the failure;
+    // the registry then does not run.
+    bool start(QString* errorText);
+    // ShutdownRegistry: closes every connection and the stores, then emits
+    // shutdownFinished(). Every step is attempted; a second call does nothing.
+    void shutdown();
+    State state() const { return m_state; }
+
+    // --- connection slots ---
+    SlotTable& clients() { return m_clients; }
+    const SlotTable& clients() const { return m_clients; }
+    ClientSlot& slot(int index) { return m_clients[index]; }
+    int connectionCount() const { return m_clients.connectionCount; }
+    int findFreeSlot() const { return m_clients.findFreeSlot(); }
+    int findServerByName(QByteArrayView name) const { return m_clients.findServerByName(name); }
+    void closeClient(int index);
+
+    // --- send path ---
+    void sendRaw(int index, const QByteArray& data);
+    void sendFramed(int index, QByteArrayView message);
+    void sendToOperators(QByteArrayView message);
+
+    // --- receive path ---
+    void processData(int index, QByteArrayView data);
+
+    // --- supervision and the general timer ---
+    void superviseSlots();
+    void generalTimerTick();
+
+    // --- event view ---
+    void logEvent(const QString& text);
+    EventLog& eventLog() { return m_eventLog; }
+
+    OnlineServerList& onlineServers() { return m_onlineServers; }
+
+    // The new-accounts switch: may game servers create accounts at login?
+    bool newAccountsAllowed() const { return m_newAccountsAllowed; }
+    void setNewAccountsAllowed(bool allowed);
+
+    QString captionText() const;
+    QString trayTipText() const;
+    QString startupLine() const;
+    quint16 listeningPort() const;
+    const RegistryOptions& options() const { return m_options; }
+    const TickClock& clock() const { return m_clock; }
+    SocketLayer& sockets() { return m_sockets; }
+    Dispatcher& dispatcher() { return m_dispatcher; }
+
+signals:
+    void newAccountsAllowedChanged(bool allowed);
+    void connectionCountChanged(int count);
+    void shutdownFinished();
+
+private:
+    void onConnectionRequest();
+    void acceptOne();
+    void onDataArrival(int index);
+    void onSendComplete(int index);
+    void onSocketError(int index);
+    void refreshCountTexts();
+
+    SocketLayer& m_sockets;
+    TickClock& m_clock;
+    RegistryOptions m_options;
+    FrontEnd* m_frontEnd;
+    State m_state = State::Created;
+
+    SlotTable m_clients;
+    EventLog m_eventLog;
+    OnlineServerList m_onlineServers;
+    Dispatcher m_dispatcher;
+    QTimer m_clientTimer;
+    QTimer m_generalTimer;
+    bool m_newAccountsAllowed = false;
+};

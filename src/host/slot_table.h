@@ -1,0 +1,32 @@
+#pragma once
+
+#include "host/client_slot.h"
+
+#include <QByteArrayView>
+#include <array>
+
+// The Clients table: slots 1..255 carry connections, slot 256 only refuses a
+// caller when the registry is full. Index 0 is unused (it is the listener's).
+class SlotTable {
+public:
+    static constexpr int kFirstSlot = 1;
+    static constexpr int kLastRegularSlot = 255;
+    static constexpr int kOverflowSlot = 256;
+
+    ClientSlot& operator[](int index) { return m_slots[index]; }
+    const ClientSlot& operator[](int index) const { return m_slots[index]; }
+
+    static bool isValidIndex(int index) { return index >= kFirstSlot && index <= kOverflowSlot; }
+    static bool isRegular(int index) { return index >= kFirstSlot && index <= kLastRegularSlot; }
+
+    // Lowest free regular slot, or 0 when all 255 are taken.
+    int findFreeSlot() const;
+    // Lowest logged-in server slot whose ServerId equals `name` without regard
+    // to case, or 0.
+    int findServerByName(QByteArrayView name) const;
+
+    int connectionCount = 0; // occupied regular slots
+
+private:
+    std::array<ClientSlot, kOverflowSlot + 1> m_slots{};
+};

@@ -1,0 +1,27 @@
+#include "host/registry.h"
+#include "platform/socket_layer.h"
+#include "protocol/framing.h"
+
+void Registry::sendRaw(int index, const QByteArray& data) {
+    if (!SlotTable::isValidIndex(index))
+        return;
+    ClientSlot& s = m_clients[index];
+    if (!s.InUse)
+        return;
+    if (!m_sockets.isConnected(index)) {
+        closeClient(index);
+        return;
+    }
+    m_sockets.send(index, data);
+    if (m_sockets.unsentBytes(index) > kMaxUnsentOutput)
+        closeClient(index);
+}
+
+void Registry::sendFramed(int index, QByteArrayView message) { sendRaw(index, Framing::frame(message)); }
+
+void Registry::sendToOperators(QByteArrayView message) {
+    const QByteArray framed = Framing::frame(message);
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
+        if (m_clients[i].Mode == SessionMode::Operator)
+            sendRaw(i, framed);
+}

@@ -1,0 +1,81 @@
+#include "ui/main_window.h"
+
+#include "host/registry.h"
+#include "ui/prompter.h"
+
+#include <QCloseEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QVBoxLayout>
+
+MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
+    : QMainWindow(parent), m_registry(registry), m_prompter(prompter) {
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(registry.captionText());
+    resize(640, 420);
+
+    auto* central = new QWidget(this);
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->setSpacing(6);
+
+    m_lstOutput = new QListWidget(central);
+    m_lstOutput->setObjectName(QStringLiteral("lstOutput"));
+    m_lstOutput->setSelectionMode(QAbstractItemView::SingleSelection);
+    layout->addWidget(m_lstOutput, 1);
+
+    m_txtInput = new QLineEdit(central);
+    m_txtInput->setObjectName(QStringLiteral("txtInput"));
+    layout->addWidget(m_txtInput);
+    setCentralWidget(central);
+
+    for (const QString& line : registry.eventLog().lines())
+        m_lstOutput->addItem(line);
+    connect(&registry.eventLog(), &EventLog::lineAppended, this, &MainWindow::appendEventLine);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::appendEventLine(const QString& line, bool oldestRemoved) {
+    m_lstOutput->addItem(line);
+    if (oldestRemoved || m_lstOutput->count() > EventLog::kMaxLines)
+        delete m_lstOutput->takeItem(0);
+    m_lstOutput->setCurrentRow(m_lstOutput->count() - 1);
+    m_lstOutput->scrollToBottom();
+}
+
+void MainWindow::loadMainWindow() {}
+
+void MainWindow::showMainWindowAndTray() {
+    show();
+    raise();
+}
+
+void MainWindow::setCaption(const QString& caption) { setWindowTitle(caption); }
+
+void MainWindow::unloadWindows() {
+    m_unloading = true;
+    hide();
+}
+
+bool MainWindow::confirmClose() {
+    hide();
+    const auto answer = m_prompter.message(nullptr, applicationTitle(),
+                                           QStringLiteral("Are you sure you want to close the server registry?"),
+                                           QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes) {
+        m_registry.shutdown();
+        return true;
+    }
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (m_unloading) {
+        event->accept();
+        return;
+    }
+    // Answering No leaves the window hidden; the registry keeps serving.
+    event->ignore();
+    confirmClose();
+}

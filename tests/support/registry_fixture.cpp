@@ -1,0 +1,35 @@
+#include "support/registry_fixture.h"
+
+#include "protocol/framing.h"
+
+RegistryFixture::RegistryFixture(bool startNow) {
+    RegistryOptions options;
+    options.dataDir = dataDir.path();
+    options.port = 5679;
+    registry = std::make_unique<Registry>(net, clock, options);
+    if (startNow)
+        start();
+}
+
+RegistryFixture::~RegistryFixture() { registry.reset(); }
+
+bool RegistryFixture::start() {
+    QString error;
+    const bool ok = registry->start(&error);
+    if (!ok)
+        qWarning("registry start failed: %s", qPrintable(error));
+    return ok;
+}
+
+int RegistryFixture::connect(const QByteArray& address) { return net.connectPeer(address); }
+
+void RegistryFixture::runFor(quint32 ms) {
+    for (quint32 t = 0; t < ms; t += 10) {
+        clock.advance(10);
+        registry->superviseSlots();
+    }
+}
+
+QByteArray frame(quint8 type, const QByteArray& payload) {
+    return Framing::frame(Framing::message(type, payload));
+}
