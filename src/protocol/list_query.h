@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+class Dispatcher;
+class Registry;
+struct ClientSlot;
+
+// Game clients ask for the online servers from a slot number on (mode 0,
+// type 3) and get them in pages of about 1 KiB, official servers first.
+namespace ListQuery {
+
+constexpr int ListPageLimit = 1024;
+
+void handle(Registry& registry, int slot, quint8 type, QByteArrayView payload);
+void install(Dispatcher& dispatcher);
+
+// The reply to a query from slot `start` on (frames, then the end or continue
+// frame); empty when no server is online at or after `start`.
+QByteArray buildReply(const Registry& registry, int start);
+// One server's frame.
+void appendEntry(QByteArray& out, const ClientSlot& server);
+
+} // namespace ListQuery
