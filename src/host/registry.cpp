@@ -47,6 +47,20 @@ bool Registry::start(QString* errorText) {
     // The settings, the access-rate ring and the database are read and opened
     // here, in that order, before any window exists.
 
+    QString databaseNotice;
+    QString databaseError;
+    if (!m_database.open(m_options.dataDir, &databaseError, &databaseNotice)) {
+        if (errorText)
+            *errorText = databaseError;
+        m_state = State::Ended;
+        return false;
+    }
+    if (!databaseNotice.isEmpty()) {
+        const QByteArray line = (QStringLiteral("tavregistry: ") + databaseNotice + QLatin1Char('\n')).toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+        std::fflush(stderr);
+    }
+
     // The main window is loaded (not shown) and comes up in the event view;
     // the general timer runs from then on.
     m_frontEnd->loadMainWindow();
@@ -65,6 +79,7 @@ bool Registry::start(QString* errorText) {
                              .arg(m_options.port)
                              .arg(listenError);
         m_generalTimer.stop();
+        m_database.close();
         m_frontEnd->unloadWindows();
         m_state = State::Ended;
         return false;
@@ -92,7 +107,7 @@ void Registry::shutdown() {
     m_clientTimer.stop();
     m_generalTimer.stop();
 
-    // The database closes here.
+    m_database.close();
 
     m_frontEnd->removeTray();
     m_frontEnd->unloadWindows();

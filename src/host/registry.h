@@ -1,5 +1,6 @@
 #pragma once
 
+#include "database/registry_database.h"
 #include "host/event_log.h"
 #include "host/slot_table.h"
 #include "protocol/dispatcher.h"
@@ -85,6 +86,9 @@ public:
 
     OnlineServerList& onlineServers() { return m_onlineServers; }
 
+    // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
+    RegistryDatabase& database() { return m_database; }
+
     // The new-accounts switch: may game servers create accounts at login?
     bool newAccountsAllowed() const { return m_newAccountsAllowed; }
     void setNewAccountsAllowed(bool allowed);
@@ -124,4 +128,5 @@ private:
     QTimer m_clientTimer;
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
+    RegistryDatabase m_database;
 };

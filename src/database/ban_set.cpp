@@ -1,0 +1,151 @@
+#include "database/ban_set.h"
+
+#include "database/sql_values.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <vector>
+
+namespace {
+
+BanRecord readRecord(const QSqlQuery& q) {
+    BanRecord r;
+    r.Number = q.value(0).toInt();
+    r.Name = q.value(1).toString();
+    r.IP = q.value(2).toString();
+    r.Reason = SqlValues::readOptionalText(q.value(3));
+    r.UnbanDate = SqlValues::readOptionalDate(q.value(4));
+    return r;
+}
+
+void setError(QString* error, const QString& text) {
+    if (error)
+        *error = text;
+}
+
+} // namespace
+
+std::optional<BanRecord> BanSet::findOne(const char* sql, const QVariant& key) const {
+    if (m_connection.isEmpty())
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT Number, Name, IP, Reason, UnbanDate FROM Bans WHERE ") +
+              QLatin1String(sql) + QStringLiteral(" ORDER BY Number LIMIT 1"));
+    q.addBindValue(key);
+    if (q.exec() && q.next())
+        return readRecord(q);
+    return std::nullopt;
+}
+
+std::optional<BanRecord> BanSet::findByIP(const QString& ip) const {
+    ++m_addressSearches;
+    return findOne("IP = ?", SqlValues::text(ip));
+}
+
+std::optional<BanRecord> BanSet::findByName(const QString& name) const {
+    return findOne("Name = ?", SqlValues::text(name));
+}
+
+std::optional<BanRecord> BanSet::findByNumber(int number) const { return findOne("Number = ?", number); }
+
+bool BanSet::add(const BanRecord& record, QString* error) {
+    if (m_connection.isEmpty()) {
+        setError(error, QStringLiteral("the database is not open"));
+        return false;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES (?, ?, ?, ?, ?)"));
+    q.addBindValue(record.Number);
+    q.addBindValue(SqlValues::text(record.Name));
+    q.addBindValue(SqlValues::text(record.IP));
+    q.addBindValue(SqlValues::optionalText(record.Reason));
+    q.addBindValue(SqlValues::optionalDate(record.UnbanDate));
+    if (!q.exec()) {
+        setError(error, q.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+bool BanSet::update(const BanRecord& record, QString* error) {
+    if (m_connection.isEmpty()) {
+        setError(error, QStringLiteral("the database is not open"));
+        return false;
+    }
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("UPDATE Bans SET IP = ?, Reason = ?, UnbanDate = ? WHERE Number = ?"));
+    q.addBindValue(SqlValues::text(record.IP));
+    q.addBindValue(SqlValues::optionalText(record.Reason));
+    q.addBindValue(SqlValues::optionalDate(record.UnbanDate));
+    q.addBindValue(record.Number);
+    if (!q.exec()) {
+        setError(error, q.lastError().text());
+        return false;
+    }
+    if (q.numRowsAffected() < 1) {
+        setError(error, QStringLiteral("the ban no longer exists"));
+        return false;
+    }
+    return true;
+}
+
+bool BanSet::remove(int number) {
+    if (m_connection.isEmpty())
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.prepare(QStringLiteral("DELETE FROM Bans WHERE Number = ?"));
+    q.addBindValue(number);
+    return q.exec() && q.numRowsAffected() > 0;
+}
+
+bool BanSet::removeAll() {
+    if (m_connection.isEmpty())
+        return false;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return q.exec(QStringLiteral("DELETE FROM Bans"));
+}
+
+QList<BanRecord> BanSet::list() const {
+    QList<BanRecord> result;
+    if (m_connection.isEmpty())
+        return result;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (q.exec(QStringLiteral("SELECT Number, Name, IP, Reason, UnbanDate FROM Bans ORDER BY Number")))
+        while (q.next())
+            result.append(readRecord(q));
+    return result;
+}
+
+int BanSet::count() const {
+    if (m_connection.isEmpty())
+        return 0;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("SELECT count(*) FROM Bans")) && q.next())
+        return q.value(0).toInt();
+    return 0;
+}
+
+std::optional<int> BanSet::nextFreeNumber() const {
+    std::vector<bool> taken(kHighestNumber + 1, false);
+    int n = 0;
+    if (!m_connection.isEmpty()) {
+        QSqlQuery q(QSqlDatabase::database(m_connection, false));
+        q.setForwardOnly(true);
+        if (q.exec(QStringLiteral("SELECT Number FROM Bans")))
+            while (q.next()) {
+                const int number = q.value(0).toInt();
+                if (number >= 0 && number <= kHighestNumber)
+                    taken[size_t(number)] = true;
+                ++n;
+            }
+    }
+    if (n + 1 <= kHighestNumber && !taken[size_t(n + 1)])
+        return n + 1;
+    for (int number = 1; number <= kHighestNumber; ++number)
+        if (!taken[size_t(number)])
+            return number;
+    return std::nullopt;
+}

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDate>
+#include <QList>
+#include <QString>
+#include <optional>
+
+// One record of the table Bans.
+struct BanRecord {
+    int Number = 0;                    // the key, 0..255
+    QString Name;                      // unique label, compared without regard to case
+    QString IP;                        // dotted address; trailing zeros stand for a network
+    std::optional<QString> Reason;     // NULL when no reason was given
+    std::optional<QDate> UnbanDate;    // NULL when the ban has no end
+};
+
+// The IP bans. Every operation is one statement with bound values, committed
+// before it returns: a quote in a name or address is just a character.
+class BanSet {
+public:
+    static constexpr int kHighestNumber = 255;
+
+    std::optional<BanRecord> findByIP(const QString& ip) const;     // lowest number when several share it
+    std::optional<BanRecord> findByName(const QString& name) const;
+    std::optional<BanRecord> findByNumber(int number) const;
+    bool add(const BanRecord& record, QString* error = nullptr);    // false + engine message when refused
+    // IP, Reason and UnbanDate of the ban with record.Number; Name and Number
+    // never change. False when vanished or refused.
+    bool update(const BanRecord& record, QString* error = nullptr);
+    bool remove(int number);                                        // false when not found
+    bool removeAll();
+    QList<BanRecord> list() const;                                  // ascending number
+    int count() const;
+    bool isEmpty() const { return count() == 0; }
+
+    // The number for a new ban: count + 1 when that number is free, otherwise
+    // the lowest free number from 1 to 255; nothing when all are taken.
+    std::optional<int> nextFreeNumber() const;
+
+    // How many searches by address have been made (lets tests see that an
+    // empty table is not searched).
+    quint64 addressSearches() const { return m_addressSearches; }
+
+    void attach(const QString& connectionName) { m_connection = connectionName; }
+    void detach() { m_connection.clear(); }
+
+private:
+    std::optional<BanRecord> findOne(const char* sql, const QVariant& key) const;
+
+    QString m_connection;
+    mutable quint64 m_addressSearches = 0;
+};

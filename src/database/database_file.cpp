@@ -1,0 +1,211 @@
+#include "database/database_file.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// A private connection that exists only for the lifetime of this object.
+class ScopedConnection {
+public:
+    explicit ScopedConnection(const QString& path)
+        : m_name(QStringLiteral("tav-file-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(path);
+        m_open = db.open();
+        if (!m_open)
+            m_error = db.lastError().text();
+    }
+    ~ScopedConnection() {
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_name, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool isOpen() const { return m_open; }
+    QString error() const { return m_error; }
+    QSqlDatabase db() const { return QSqlDatabase::database(m_name, false); }
+
+private:
+    QString m_name;
+    bool m_open = false;
+    QString m_error;
+};
+
+qint64 countRows(QSqlDatabase db, const QString& table, bool* ok) {
+    QSqlQuery q(db);
+    *ok = q.exec(QStringLiteral("SELECT count(*) FROM ") + table) && q.next();
+    return *ok ? q.value(0).toLongLong() : -1;
+}
+
+bool compact(const QString& dataPath, const QString& workPath, const DatabaseFile::Inspection& before,
+             QString* why) {
+    if (!DatabaseFile::createPrivateFile(workPath, why))
+        return false;
+    {
+        ScopedConnection source(dataPath);
+        if (!source.isOpen()) {
+            *why = source.error();
+            return false;
+        }
+        QSqlQuery q(source.db());
+        q.prepare(QStringLiteral("VACUUM INTO ?"));
+        q.addBindValue(workPath);
+        if (!q.exec()) {
+            *why = q.lastError().text();
+            return false;
+        }
+    }
+    const DatabaseFile::Inspection copy = DatabaseFile::inspect(workPath);
+    if (!copy.sound || !copy.hasTables) {
+        *why = QStringLiteral("the compacted copy failed its check: ") + copy.failure;
+        return false;
+    }
+    if (copy.servers != before.servers || copy.bans != before.bans) {
+        *why = QStringLiteral("the compacted copy does not hold the same records");
+        return false;
+    }
+    if (!DatabaseFile::syncPath(workPath)) {
+        *why = QStringLiteral("cannot flush %1: %2").arg(workPath, systemError());
+        return false;
+    }
+    if (::rename(QFile::encodeName(workPath).constData(), QFile::encodeName(dataPath).constData()) != 0) {
+        *why = QStringLiteral("cannot rename %1 to %2: %3").arg(workPath, dataPath, systemError());
+        return false;
+    }
+    DatabaseFile::syncPath(QFileInfo(dataPath).absolutePath());
+    return true;
+}
+
+} // namespace
+
+namespace DatabaseFile {
+
+QString databasePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("qbrx.dat")); }
+QString workFilePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("qbrx.tmp")); }
+
+Inspection inspect(const QString& path) {
+    Inspection result;
+    if (!QFileInfo(path).isFile()) {
+        result.failure = QStringLiteral("not a file");
+        return result;
+    }
+    ScopedConnection connection(path);
+    if (!connection.isOpen()) {
+        result.failure = connection.error();
+        return result;
+    }
+    QSqlDatabase db = connection.db();
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) {
+            result.failure = q.lastError().text();
+            return result;
+        }
+        QStringList problems;
+        while (q.next())
+            problems.append(q.value(0).toString());
+        if (problems != QStringList{QStringLiteral("ok")}) {
+            result.failure = problems.isEmpty() ? QStringLiteral("no result") : problems.join(QStringLiteral("; "));
+            return result;
+        }
+    }
+    result.sound = true;
+    bool serversOk = false;
+    bool bansOk = false;
+    result.servers = countRows(db, QStringLiteral("Servers"), &serversOk);
+    result.bans = countRows(db, QStringLiteral("Bans"), &bansOk);
+    result.hasTables = serversOk && bansOk;
+    if (!result.hasTables)
+        result.failure = QStringLiteral("the tables Servers and Bans are not both present");
+    return result;
+}
+
+bool prepare(const QString& dataDir, QString* error, QString* notice) {
+    const QString dataPath = databasePath(dataDir);
+    const QString workPath = workFilePath(dataDir);
+
+    if (QFileInfo::exists(dataPath)) {
+        const Inspection check = inspect(dataPath);
+        if (!check.sound) {
+            // Left exactly as it is, so that the administrator can act on it.
+            *error = QStringLiteral("%1 failed the integrity check: %2").arg(dataPath, check.failure);
+            return false;
+        }
+        // qbrx.dat is sound, so a work file can only be a leftover copy.
+        if (QFileInfo::exists(workPath) && !QFile::remove(workPath)) {
+            *error = QStringLiteral("cannot delete the stale work file %1").arg(workPath);
+            return false;
+        }
+        if (!check.hasTables)
+            return true; // an empty file from an interrupted creation: nothing to compact
+        QString why;
+        if (!compact(dataPath, workPath, check, &why)) {
+            QFile::remove(workPath);
+            if (notice)
+                *notice = QStringLiteral("%1 was not compacted (%2); it is used as it is").arg(dataPath, why);
+        }
+        return true;
+    }
+
+    if (QFileInfo::exists(workPath)) {
+        const Inspection work = inspect(workPath);
+        if (!work.sound || !work.hasTables) {
+            *error = QStringLiteral("%1 is missing and the work file %2 cannot be recovered (%3); "
+                                    "move it away to start with an empty database")
+                         .arg(dataPath, workPath, work.failure);
+            return false;
+        }
+        QFile::setPermissions(workPath, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        if (!syncPath(workPath) ||
+            ::rename(QFile::encodeName(workPath).constData(), QFile::encodeName(dataPath).constData()) != 0) {
+            *error = QStringLiteral("cannot recover %1 from %2: %3").arg(dataPath, workPath, systemError());
+            return false;
+        }
+        syncPath(dataDir);
+        if (notice)
+            *notice = QStringLiteral("%1 was missing; recovered it from the work file %2").arg(dataPath, workPath);
+        return true;
+    }
+
+    if (!createPrivateFile(dataPath, error))
+        return false;
+    syncPath(dataDir);
+    return true;
+}
+
+bool createPrivateFile(const QString& path, QString* error) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = QStringLiteral("cannot create %1: %2").arg(path, systemError());
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool syncPath(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace DatabaseFile

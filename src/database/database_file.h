@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+
+// The file steps of start-up: check, compact, recover or create qbrx.dat
+// without ever putting its data at risk.
+//
+// The original is never renamed away or deleted. Compaction writes a copy
+// into the work file qbrx.tmp beside it (same folder, so the final rename is
+// atomic and never crosses a volume), checks the copy, flushes it, renames it
+// over qbrx.dat and flushes the folder. A crash at any point leaves either the
+// old or the new qbrx.dat, plus perhaps a work file that the next start
+// deletes once it has found qbrx.dat sound.
+namespace DatabaseFile {
+
+QString databasePath(const QString& dataDir);
+QString workFilePath(const QString& dataDir);
+
+// What a look into one file found.
+struct Inspection {
+    bool sound = false;    // opens and passes PRAGMA integrity_check
+    bool hasTables = false; // both Servers and Bans exist
+    qint64 servers = -1;   // row counts when hasTables
+    qint64 bans = -1;
+    QString failure;       // why not sound
+};
+Inspection inspect(const QString& path);
+
+// Runs the file steps; afterwards qbrx.dat exists (possibly empty, to be given
+// its tables when opened). False + a message naming the file and the failure.
+// `notice` receives a line for standard error when something noteworthy was
+// done (a recovery, a compaction that had to be skipped).
+bool prepare(const QString& dataDir, QString* error, QString* notice);
+
+// Creates an empty file readable and writable by its owner only; fails when
+// the file exists.
+bool createPrivateFile(const QString& path, QString* error);
+// Flushes a file's data, or a folder's entries, to the disk.
+bool syncPath(const QString& path);
+
+} // namespace DatabaseFile

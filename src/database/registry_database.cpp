@@ -1,0 +1,76 @@
+#include "database/registry_database.h"
+
+#include "database/database_file.h"
+#include "database/schema.h"
+
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUuid>
+
+RegistryDatabase::RegistryDatabase()
+    : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+
+RegistryDatabase::~RegistryDatabase() { close(); }
+
+bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* notice) {
+    close();
+    QString failure;
+    if (!DatabaseFile::prepare(dataDir, &failure, notice)) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    m_path = DatabaseFile::databasePath(dataDir);
+    // It holds passwords.
+    QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
+        db.setDatabaseName(m_path);
+        if (!db.open()) {
+            failure = db.lastError().text();
+        } else {
+            // Every statement is its own transaction, flushed before it
+            // returns; a rollback journal (not WAL) keeps the file a single
+            // file that can be compacted and renamed safely.
+            QSqlQuery q(db);
+            ok = q.exec(QStringLiteral("PRAGMA journal_mode = DELETE")) &&
+                 q.exec(QStringLiteral("PRAGMA synchronous = FULL")) &&
+                 q.exec(QStringLiteral("PRAGMA busy_timeout = 2000"));
+            if (!ok)
+                failure = q.lastError().text();
+            else
+                ok = Schema::ensureCurrent(db, &failure);
+        }
+    }
+    if (!ok) {
+        if (error)
+            *error = QStringLiteral("cannot open %1: %2").arg(m_path, failure);
+        {
+            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(m_connectionName);
+        return false;
+    }
+    m_accounts.attach(m_connectionName);
+    m_bans.attach(m_connectionName);
+    m_open = true;
+    return true;
+}
+
+void RegistryDatabase::close() {
+    if (!m_open)
+        return;
+    m_accounts.detach();
+    m_bans.detach();
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
+    m_open = false;
+}
