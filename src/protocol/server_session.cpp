@@ -48,7 +48,7 @@ void sendAccepted(Registry& registry, int slot) {
 
 // A registration name: 3 to 15 letters, digits or underscores once trimmed.
 bool isAcceptableNewName(QByteArrayView name) {
-    return name.size() >= 3 && name.size() <= 15 && AccountRules::IsValidAccountText(name) && !name.contains(' ');
+    return name.size() >= 3 && name.size() <= 15 && IsValidAccountText(CodePage::toUnicode(name)) && !name.contains(' ');
 }
 
 // The session's account record, if it still exists: a record deleted

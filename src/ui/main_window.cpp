@@ -1,40 +1,61 @@
 #include "ui/main_window.h"
 
 #include "host/registry.h"
+#include "ui/info_window.h"
+#include "ui/message_dialog.h"
 #include "ui/prompter.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
-    : QMainWindow(parent), m_registry(registry), m_prompter(prompter) {
+    : QMainWindow(parent), m_registry(registry), m_prompter(prompter), m_detailsFolder(QDir::currentPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(registry.captionText());
-    resize(640, 420);
+    resize(720, 460);
 
     auto* central = new QWidget(this);
     auto* layout = new QVBoxLayout(central);
-    layout->setContentsMargins(8, 8, 8, 8);
-    layout->setSpacing(6);
-
-    m_lstOutput = new QListWidget(central);
-    m_lstOutput->setObjectName(QStringLiteral("lstOutput"));
-    m_lstOutput->setSelectionMode(QAbstractItemView::SingleSelection);
-    layout->addWidget(m_lstOutput, 1);
-
-    m_txtInput = new QLineEdit(central);
-    m_txtInput->setObjectName(QStringLiteral("txtInput"));
-    layout->addWidget(m_txtInput);
+    layout->setContentsMargins(10, 10, 10, 10);
+    layout->setSpacing(8);
+    buildServerView(central);
+    buildEventView(central);
     setCentralWidget(central);
+    buildMenus();
 
     for (const QString& line : registry.eventLog().lines())
         m_lstOutput->addItem(line);
     connect(&registry.eventLog(), &EventLog::lineAppended, this, &MainWindow::appendEventLine);
+
+    // Form_Load: the window comes up in the event view.
+    mnuEventView_Click();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    delete m_frmMessage;
+    delete m_frmInfo;
+}
+
+void MainWindow::buildEventView(QWidget* parent) {
+    auto* layout = static_cast<QVBoxLayout*>(parent->layout());
+    m_lstOutput = new QListWidget(parent);
+    m_lstOutput->setObjectName(QStringLiteral("lstOutput"));
+    m_lstOutput->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_lstOutput->setUniformItemSizes(true);
+    layout->addWidget(m_lstOutput, 1);
+
+    m_txtInput = new QLineEdit(parent);
+    m_txtInput->setObjectName(QStringLiteral("txtInput"));
+    layout->addWidget(m_txtInput);
+}
 
 void MainWindow::appendEventLine(const QString& line, bool oldestRemoved) {
     m_lstOutput->addItem(line);
@@ -55,6 +76,10 @@ void MainWindow::setCaption(const QString& caption) { setWindowTitle(caption); }
 
 void MainWindow::unloadWindows() {
     m_unloading = true;
+    if (m_frmMessage)
+        m_frmMessage->close();
+    if (m_frmInfo)
+        m_frmInfo->close();
     hide();
 }
 
@@ -78,4 +103,23 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     // Answering No leaves the window hidden; the registry keeps serving.
     event->ignore();
     confirmClose();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_lstServers->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress) {
+            auto* me = static_cast<QMouseEvent*>(event);
+            lstServers_MouseDown(me->button(), me->position().toPoint());
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonDblClick) {
+            lstServers_DblClick();
+            return true;
+        }
+    }
+    if (watched == m_lblDesc && event->type() == QEvent::MouseButtonRelease) {
+        lblDesc_Click();
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
 }

@@ -1,17 +1,32 @@
 #pragma once
 
 #include "host/front_end.h"
+#include "ui/info_window.h"
+#include "ui/message_dialog.h"
 
 #include <QMainWindow>
+#include <QPointer>
 
+#include <functional>
+
+class QAction;
+class QGroupBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
+class QListWidgetItem;
+class QMenu;
+class InfoWindow;
+class MessageDialog;
 class Prompter;
 class Registry;
 
-// frmMain: the registry's main window. For now the event view: lstOutput with
-// txtInput below it, the caption with the connection count, and the closing
-// question.
+// frmMain: the registry's main window. Two views share it: the server view
+// (online servers, the selected server's details, the access rate) and the
+// event view (the newest event lines). Its member functions are spread over:
+//   ui/main_window.cpp        layout, event view, caption, closing question
+//   ui/main_window_menu.cpp   the menu tree and its commands
+//   ui/server_view.cpp        the server list, details and pop-up commands
 class MainWindow final : public QMainWindow, public FrontEnd {
     Q_OBJECT
 public:
@@ -22,23 +37,92 @@ public:
     void loadMainWindow() override;
     void showMainWindowAndTray() override;
     void setCaption(const QString& caption) override;
+    void serverSlotUpdated(int index) override;
     void unloadWindows() override;
-
-    QListWidget* eventView() const { return m_lstOutput; }
 
     // Form_Unload: hide, ask, and either shut the registry down or cancel.
     // Returns true when the registry was shut down.
     bool confirmClose();
 
+    // --- the server view ---
+    void ShowServerDetails(int index);
+    void lstServers_Click();
+    void lstServers_MouseDown(Qt::MouseButton button, const QPoint& pos);
+    void lstServers_DblClick();
+    void lblDesc_Click();
+    void mnuServerAddGod_Click();
+    void mnuViewInformation_Click();
+    void mnuServerDisconnect_Click();
+    // The slot of the selected line's server, or 0.
+    int selectedServerSlot() const;
+    QString selectedServerText() const;
+
+    // --- the menu commands ---
+    void mnuOptions_Click();
+    void mnuServerMessage_Click();
+    void mnuFileExit_Click();
+    void mnuAccountsNew_Click();
+    void mnuAccountsEdit_Click();
+    void mnuEditBanList_Click();
+    void mnuServerView_Click();
+    void mnuEventView_Click();
+    void mnuSendMessage_Click();
+
+    bool isServerViewShown() const { return m_serverViewShown; }
+    QMenu* fileMenu() const { return m_mnuFile; }
+    QMenu* serverPopup() const { return m_mnuServer; }
+    MessageDialog* messageDialog() const { return m_frmMessage; }
+    InfoWindow* infoWindow() const { return m_frmInfo; }
+
+    // Where "temp.txt" is written (the current folder unless a test says otherwise).
+    void setDetailsFileFolder(const QString& folder) { m_detailsFolder = folder; }
+
+    // Opening the administration dialogs: set by whoever provides them, so
+    // that the window does not depend on every dialog.
+    struct DialogOpeners {
+        std::function<void(QWidget* parent)> options;
+        std::function<void(QWidget* parent)> accounts; // modal
+        std::function<void(QWidget* parent)> bans;
+    };
+    void setDialogOpeners(DialogOpeners openers) { m_openers = std::move(openers); }
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    void buildEventView(QWidget* parent);
+    void buildServerView(QWidget* parent);
+    void buildMenus();
     void appendEventLine(const QString& line, bool oldestRemoved);
+    void setServerViewVisible(bool visible);
 
     Registry& m_registry;
     Prompter& m_prompter;
+    bool m_unloading = false;
+    bool m_serverViewShown = false;
+    QString m_detailsFolder;
+    DialogOpeners m_openers;
+
+    // event view
     QListWidget* m_lstOutput = nullptr;
     QLineEdit* m_txtInput = nullptr;
-    bool m_unloading = false;
+    // server view
+    QLabel* m_lblServers = nullptr;
+    QListWidget* m_lstServers = nullptr;
+    QGroupBox* m_fraInfo = nullptr;
+    QLabel* m_lblID = nullptr;
+    QLabel* m_lblName = nullptr;
+    QLabel* m_lblIP = nullptr;
+    QLabel* m_lblCount = nullptr;
+    QLabel* m_lblOfficial = nullptr;
+    QLabel* m_lblDesc = nullptr;
+    QLabel* m_lblStatus = nullptr;
+    // menus
+    QMenu* m_mnuFile = nullptr;
+    QMenu* m_mnuServer = nullptr;
+    QAction* m_mnuAccountsNew = nullptr;
+
+    QPointer<MessageDialog> m_frmMessage;
+    QPointer<InfoWindow> m_frmInfo;
 };

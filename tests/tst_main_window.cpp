@@ -1,0 +1,319 @@
+// The main window: menus, the two views, the server list and its commands,
+// the information window and the message dialog.
+#include "support/scripted_prompter.h"
+#include "support/session_helpers.h"
+
+#include "ui/info_window.h"
+#include "ui/main_window.h"
+#include "ui/message_dialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+struct Window {
+    RegistryFixture f{false};
+    ScriptedPrompter prompter;
+    MainWindow w{f.reg(), prompter};
+    Window() {
+        f.reg().setFrontEnd(&w);
+        f.start();
+    }
+    ~Window() { f.reg().setFrontEnd(nullptr); }
+    QListWidget* servers() { return w.findChild<QListWidget*>("lstServers"); }
+    QString label(const char* name) { return w.findChild<QLabel*>(name)->text(); }
+    QAction* action(const char* name) { return w.findChild<QAction*>(name); }
+    void select(int row) {
+        servers()->setCurrentRow(row);
+        w.lstServers_Click();
+    }
+};
+} // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void menuTree() {
+        Window win;
+        QStringList bar;
+        for (QAction* a : win.w.menuBar()->actions())
+            bar << a->text();
+        QCOMPARE(bar, QStringList({"&File", "&Accounts", "&Bans", "&Views"}));
+        auto texts = [](QMenu* m) {
+            QStringList out;
+            for (QAction* a : m->actions())
+                out << a->objectName() + "=" + a->text();
+            return out;
+        };
+        QCOMPARE(texts(win.w.findChild<QMenu*>("mnuFile")),
+                 QStringList({"mnuOptions=&Options", "mnuServerMessage=&Server Message", "mnuFileExit=E&xit"}));
+        QCOMPARE(texts(win.w.findChild<QMenu*>("mnuAccounts")),
+                 QStringList({"mnuAccountsNew=&Allow New Accounts", "mnuAccountsEdit=&Edit"}));
+        QCOMPARE(texts(win.w.findChild<QMenu*>("mnuServer")),
+                 QStringList({"mnuServerAddGod=&Add God", "mnuSendMessage=&Send Message",
+                              "mnuViewInformation=&View Information", "mnuServerDisconnect=&Disconnect"}));
+        QCOMPARE(texts(win.w.findChild<QMenu*>("mnuBans")), QStringList({"mnuEditBanList=&Edit Ban List"}));
+        QCOMPARE(texts(win.w.findChild<QMenu*>("mnuViews")),
+                 QStringList({"mnuServerView=&Server View", "mnuEventView=&Event View"}));
+        for (QAction* a : win.w.findChildren<QAction*>())
+            QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->objectName()));
+    }
+
+    void viewsSwitchAndKeepContents() {
+        Window win;
+        QVERIFY(win.w.isVisible());
+        auto* output = win.w.findChild<QListWidget*>("lstOutput");
+        QVERIFY(output->isVisible());
+        QVERIFY(!win.servers()->isVisible());
+        placeServer(win.f, "alpha");
+        win.action("mnuServerView")->trigger();
+        QVERIFY(win.servers()->isVisible());
+        QVERIFY(win.w.findChild<QGroupBox*>("fraInfo")->isVisible());
+        QVERIFY(win.w.findChild<QLabel*>("lblStatus")->isVisible());
+        QCOMPARE(win.label("lblStatus"), QString("Accesses/Hour = 0"));
+        QVERIFY(!output->isVisible());
+        QVERIFY(!win.w.findChild<QLineEdit*>("txtInput")->isVisible());
+        win.action("mnuEventView")->trigger();
+        QVERIFY(output->isVisible());
+        QCOMPARE(win.servers()->count(), 1);
+        QCOMPARE(output->count(), 1);
+    }
+
+    void allowNewAccountsMirrorsTheSwitch() {
+        Window win;
+        QAction* item = win.action("mnuAccountsNew");
+        QVERIFY(!item->isChecked());
+        const int lines = win.f.reg().eventLog().lines().size();
+        item->trigger();
+        QVERIFY(item->isChecked());
+        QVERIFY(win.f.reg().newAccountsAllowed());
+        item->trigger();
+        QVERIFY(!item->isChecked());
+        QVERIFY(!win.f.reg().newAccountsAllowed());
+        QCOMPARE(win.f.reg().eventLog().lines().size(), lines);
+        QVERIFY(!QFile::exists(win.f.dataDir.filePath("server.ini")));
+
+        const int op = connectOperator(win.f);
+        win.f.send(op, frame(13));
+        QVERIFY(item->isChecked());
+        win.f.send(op, frame(12));
+        QVERIFY(!item->isChecked());
+    }
+
+    void detailsAndLiveRefresh() {
+        Window win;
+        const int p = placeServer(win.f, "alpha", 2, 7, "Alpha Name", "Fun", "10.0.0.5");
+        win.select(0);
+        QCOMPARE(win.label("lblID"), QString("alpha"));
+        QCOMPARE(win.label("lblName"), QString("Alpha Name"));
+        QCOMPARE(win.label("lblIP"), QString("10.0.0.5"));
+        QCOMPARE(win.label("lblCount"), QString("7"));
+        QCOMPARE(win.label("lblOfficial"), QString("Yes")); // 2 counts as official
+        QCOMPARE(win.label("lblDesc"), QString("Click here for description"));
+
+        win.f.send(p, frame(7, QByteArray(1, char(42))));
+        QCOMPARE(win.label("lblCount"), QString("42"));
+        win.f.reg().slot(win.f.slotOf(p)).Official = 0;
+        win.f.send(p, frame(255));
+        QCOMPARE(win.label("lblOfficial"), QString("No"));
+    }
+
+    void rightClickOpensPopupOnlyWithSelection() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        QMenu* popup = win.w.findChild<QMenu*>("mnuServer");
+        win.w.lstServers_MouseDown(Qt::RightButton, QPoint(5, 5));
+        QVERIFY(!popup->isVisible());
+
+        placeServer(win.f, "alpha", 0, 3);
+        placeServer(win.f, "beta", 0, 4);
+        const QRect second = win.servers()->visualItemRect(win.servers()->item(1));
+        win.w.lstServers_MouseDown(Qt::RightButton, second.center());
+        QCOMPARE(win.servers()->currentRow(), 1); // the line under the pointer
+        QCOMPARE(win.label("lblID"), QString("beta"));
+        QVERIFY(popup->isVisible());
+        popup->hide();
+        win.w.lstServers_MouseDown(Qt::LeftButton, win.servers()->visualItemRect(win.servers()->item(0)).center());
+        QCOMPARE(win.label("lblID"), QString("alpha"));
+        QVERIFY(!popup->isVisible());
+    }
+
+    void addGod() {
+        Window win;
+        const int p = placeServer(win.f, "alpha");
+        win.w.mnuServerAddGod_Click(); // nothing selected: asks, sends nothing
+        QCOMPARE(win.f.received(p), QByteArray());
+        win.select(0);
+        win.prompter.inputs = {QString()};
+        win.w.mnuServerAddGod_Click();
+        QCOMPARE(win.f.received(p), QByteArray());
+        win.prompter.inputs = {QString("bob")};
+        win.w.mnuServerAddGod_Click();
+        QCOMPARE(win.f.received(p), QByteArray("\x00\x04\x05" "bob", 6));
+        QCOMPARE(win.prompter.shown.last().title, QString("Add God"));
+        QCOMPARE(win.prompter.shown.last().text, QString("Enter User Name:"));
+    }
+
+    void detailsFile() {
+        Window win;
+        QTemporaryDir folder;
+        win.w.setDetailsFileFolder(folder.path());
+        placeServer(win.f, "alpha", 1, 12, "Alpha", "Fun times", "10.0.0.5");
+        placeServer(win.f, "beta", 0, 0, "Beta", "", "10.0.0.6");
+        const QString path = folder.filePath("temp.txt");
+        win.w.lstServers_DblClick(); // nothing selected
+        QVERIFY(!QFile::exists(path));
+        win.select(0);
+        win.w.lstServers_DblClick();
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("Server ID: alpha\nServer Name: Alpha\nServer Description: Fun times\n"
+                                         "IP Address: 10.0.0.5\nCurrent Player Count: 12\n"
+                                         "*This is an official server*\n"));
+        f.close();
+        win.select(1);
+        win.w.lstServers_DblClick();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), QByteArray("Server ID: beta\nServer Name: Beta\nServer Description: \n"
+                                         "IP Address: 10.0.0.6\nCurrent Player Count: 0\n"));
+    }
+
+    void descriptionBoxes() {
+        Window win;
+        win.w.lblDesc_Click(); // no server shown: nothing
+        QCOMPARE(win.prompter.shown.size(), 0);
+        const int p = placeServer(win.f, "alpha", 0, 0, "A", "A fine server");
+        win.select(0);
+        win.w.lblDesc_Click();
+        QCOMPARE(win.prompter.shown.last().title, QString("TavRegistry: Server Description"));
+        QCOMPARE(win.prompter.shown.last().text, QString("A fine server"));
+        QCOMPARE(win.prompter.shown.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        win.f.reg().closeClient(win.f.slotOf(p));
+        win.w.lblDesc_Click();
+        QCOMPARE(win.prompter.lastText(), QString("The selected server is not currently online."));
+    }
+
+    void informationWindowAndDisconnect() {
+        Window win;
+        const int p = placeServer(win.f, "alpha", 2, 9, "Alpha", "Fun", "10.0.0.5");
+        win.select(0);
+        win.w.mnuViewInformation_Click();
+        InfoWindow* info = win.w.infoWindow();
+        QVERIFY(info && info->isVisible());
+        QCOMPARE(info->windowTitle(), QString("TavRegistry [Server Information]"));
+        QCOMPARE(info->infoText(), QString("Server ID: alpha\r\nServer Name: Alpha\r\nIP: 10.0.0.5\r\n"
+                                           "Player Count: 9\r\nOfficial: True\r\nDescription: Fun"));
+        QCOMPARE(info->findChild<QPushButton*>("cmdDone")->text(), QString("Done"));
+        info->findChild<QPushButton*>("cmdDone")->click();
+        QTRY_VERIFY(!win.w.infoWindow());
+
+        win.w.mnuServerDisconnect_Click();
+        QVERIFY(!win.f.isOpen(p));
+        QCOMPARE(win.servers()->count(), 0);
+        QCOMPARE(win.f.reg().eventLog().last(), QString("alpha has disconnected from 10.0.0.5"));
+    }
+
+    void messageDialogToAll() {
+        Window win;
+        win.action("mnuServerMessage")->trigger();
+        MessageDialog* dlg = win.w.messageDialog();
+        QVERIFY(dlg && dlg->isVisible());
+        QCOMPARE(dlg->windowTitle(), QString("Server Message "));
+        auto* combo = dlg->findChild<QComboBox*>("cmbServers");
+        QCOMPARE(combo->count(), 1);
+        QCOMPARE(combo->currentText(), QString("<All Online Servers>"));
+        QCOMPARE(dlg->findChild<QLabel*>("Label1")->text(), QString("Send to:"));
+        dlg->findChild<QPushButton*>("cmdSend")->click();
+        QCOMPARE(win.prompter.lastText(), QString("Message sent to all online servers."));
+        QTRY_VERIFY(!win.w.messageDialog());
+
+        const int a = placeServer(win.f, "alpha");
+        const int plain = win.f.connect();
+        const int b = placeServer(win.f, "beta");
+        win.action("mnuServerMessage")->trigger();
+        dlg = win.w.messageDialog();
+        dlg->findChild<QPlainTextEdit*>("txtMessage")->setPlainText("Hi all");
+        dlg->findChild<QPushButton*>("cmdSend")->click();
+        QCOMPARE(win.f.received(a), QByteArray("\x00\x07\x04Hi all", 9));
+        QCOMPARE(win.f.received(b), QByteArray("\x00\x07\x04Hi all", 9));
+        QCOMPARE(win.f.received(plain), QByteArray());
+        QCOMPARE(win.f.reg().eventLog().lines().size(), 1); // the dialog logs nothing
+    }
+
+    void messageDialogToOne() {
+        Window win;
+        const int a = placeServer(win.f, "alpha");
+        placeServer(win.f, "beta");
+        win.select(0);
+        win.action("mnuSendMessage")->trigger();
+        MessageDialog* dlg = win.w.messageDialog();
+        QCOMPARE(dlg->recipient(), QString("alpha"));
+        // An empty text goes out as an empty text message.
+        dlg->findChild<QPushButton*>("cmdSend")->click();
+        QCOMPARE(win.f.received(a), QByteArray("\x00\x01\x04", 3));
+        QCOMPARE(win.prompter.lastText(), QString("Message sent successfully."));
+        QTRY_VERIFY(!win.w.messageDialog());
+    }
+
+    void messageDialogRefillRules() {
+        Window win;
+        const int a = placeServer(win.f, "alpha");
+        placeServer(win.f, "beta");
+        win.select(1);
+        win.action("mnuSendMessage")->trigger();
+        MessageDialog* dlg = win.w.messageDialog();
+        auto* text = dlg->findChild<QPlainTextEdit*>("txtMessage");
+        text->setPlainText("typed");
+        QCOMPARE(dlg->recipient(), QString("beta"));
+
+        // Refill keeps the recipient wherever it moved.
+        win.f.reg().closeClient(win.f.slotOf(a));
+        dlg->RefreshServerList();
+        QCOMPARE(dlg->recipient(), QString("beta"));
+
+        // A server that came online after the list was filled can be chosen.
+        const int g = placeServer(win.f, "gamma");
+        win.select(1);
+        win.action("mnuSendMessage")->trigger();
+        QCOMPARE(dlg->recipient(), QString("gamma"));
+        QCOMPARE(text->toPlainText(), QString("typed"));
+
+        // Gone offline: message, refill, text kept, nothing sent.
+        win.f.reg().closeClient(win.f.slotOf(g));
+        dlg->findChild<QPushButton*>("cmdSend")->click();
+        QCOMPARE(win.prompter.lastText(), QString("The selected server has gone offline."));
+        QCOMPARE(dlg->recipient(), QString("<All Online Servers>"));
+        QCOMPARE(text->toPlainText(), QString("typed"));
+        QVERIFY(win.w.messageDialog());
+        dlg->findChild<QPushButton*>("cmdCancel")->click();
+        QTRY_VERIFY(!win.w.messageDialog());
+    }
+
+    void sendLooksUpWithoutRegardToCase() {
+        Window win;
+        placeServer(win.f, "Alpha");
+        win.action("mnuServerMessage")->trigger();
+        MessageDialog* dlg = win.w.messageDialog();
+        dlg->selectRecipient("Alpha");
+        // The server logs in again under another spelling of its name.
+        win.f.reg().closeClient(1);
+        const int again = placeServer(win.f, "ALPHA");
+        dlg->findChild<QPushButton*>("cmdSend")->click();
+        QCOMPARE(win.prompter.lastText(), QString("Message sent successfully."));
+        QCOMPARE(win.f.received(again), QByteArray("\x00\x01\x04", 3));
+    }
+};
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_main_window.moc"
