@@ -94,18 +94,6 @@ std::optional<Frame> BlockingClient::readFrame(int timeoutMs) {
     }
 }
 
-bool BlockingClient::waitForClose(int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (m_socket.state() == QAbstractSocket::ConnectedState && m_socket.bytesAvailable() == 0 &&
-           m_reader.buffered() == 0) {
-        if (deadline.hasExpired())
-            return false;
-        m_socket.waitForReadyRead(int(deadline.remainingTime()));
-    }
-    return m_socket.state() != QAbstractSocket::ConnectedState && m_socket.bytesAvailable() == 0 &&
-           m_reader.buffered() == 0;
-}
-
 void BlockingClient::close() {
     if (m_socket.state() == QAbstractSocket::ConnectedState) {
         m_socket.disconnectFromHost();

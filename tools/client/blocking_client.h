@@ -23,9 +23,6 @@ public:
     // The next frame. timeoutMs < 0 uses the client's time-out; 0 waits for ever.
     // Keep-alive probes are answered and skipped unless answerProbes is off.
     std::optional<Frame> readFrame(int timeoutMs = -1);
-    // Waits up to timeoutMs for the peer to close; false when it stays open
-    // or sends something first (then readFrame gets it).
-    bool waitForClose(int timeoutMs);
     void close();
 
     void setAnswerProbes(bool on) { m_answerProbes = on; }
