@@ -1,0 +1,69 @@
+// The main window's event view, caption and closing question.
+#include "support/registry_fixture.h"
+#include "support/scripted_prompter.h"
+
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QListWidget>
+#include <QtTest>
+
+class MainWindowBasicsTest : public QObject {
+    Q_OBJECT
+private slots:
+    void eventViewAndCaption() {
+        RegistryFixture f(false);
+        ScriptedPrompter prompter;
+        MainWindow w(f.reg(), prompter);
+        f.reg().setFrontEnd(&w);
+        QVERIFY(f.start());
+        QCOMPARE(w.objectName(), QString("frmMain"));
+        auto* lst = w.findChild<QListWidget*>("lstOutput");
+        QVERIFY(lst);
+        QVERIFY(w.findChild<QWidget*>("txtInput"));
+        QCOMPARE(lst->count(), 1);
+        QCOMPARE(lst->item(0)->text(),
+                 QString("TavRegistry v1.0.0 has loaded and is listening on port 5679 for connections."));
+        QCOMPARE(w.windowTitle(), QString("The Tarvane Classic Server Registry [0]"));
+
+        for (int i = 1; i <= 50; ++i)
+            f.reg().logEvent(QString("event %1").arg(i));
+        QCOMPARE(lst->count(), 50);
+        QCOMPARE(lst->item(0)->text(), QString("event 1"));
+        QCOMPARE(lst->currentRow(), 49);
+        QCOMPARE(lst->currentItem()->text(), QString("event 50"));
+
+        f.connect();
+        f.connect();
+        QCOMPARE(w.windowTitle(), QString("The Tarvane Classic Server Registry [2]"));
+        f.reg().setFrontEnd(nullptr);
+    }
+
+    void closingQuestion() {
+        RegistryFixture f(false);
+        ScriptedPrompter prompter;
+        MainWindow w(f.reg(), prompter);
+        f.reg().setFrontEnd(&w);
+        QVERIFY(f.start());
+        QVERIFY(w.isVisible());
+        const int p = f.connect();
+
+        prompter.answers = {QMessageBox::No};
+        w.close();
+        QCOMPARE(prompter.shown.size(), 1);
+        QCOMPARE(prompter.shown[0].text, QString("Are you sure you want to close the server registry?"));
+        QCOMPARE(prompter.shown[0].buttons, QMessageBox::Yes | QMessageBox::No);
+        QVERIFY(!w.isVisible()); // hidden, still serving
+        QCOMPARE(f.reg().state(), Registry::State::Running);
+        QVERIFY(f.isOpen(p));
+
+        prompter.answers = {QMessageBox::Yes};
+        w.close();
+        QCOMPARE(f.reg().state(), Registry::State::Ended);
+        QVERIFY(!f.isOpen(p));
+        f.reg().setFrontEnd(nullptr);
+    }
+};
+
+QTEST_MAIN(MainWindowBasicsTest)
+#include "tst_main_window_basics.moc"
