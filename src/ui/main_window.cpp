@@ -2,10 +2,12 @@
 
 #include "host/registry.h"
 #include "ui/prompter.h"
+#include "ui/tray_icon.h"
 
 #include <QCloseEvent>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QStyle>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
@@ -32,6 +34,10 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
     for (const QString& line : registry.eventLog().lines())
         m_lstOutput->addItem(line);
     connect(&registry.eventLog(), &EventLog::lineAppended, this, &MainWindow::appendEventLine);
+
+    m_tray = new TrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+    m_tray->setTip(registry.trayTipText());
+    connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::restoreFromTray);
 }
 
 MainWindow::~MainWindow() = default;
@@ -49,6 +55,26 @@ void MainWindow::loadMainWindow() {}
 void MainWindow::showMainWindowAndTray() {
     show();
     raise();
+    m_tray->add();
+}
+
+void MainWindow::setTrayTip(const QString& tip) { m_tray->setTip(tip); }
+
+// Every 500 ms: bring the tray icon back if it is missing, and move a
+// minimised window out of the task bar (the tray icon brings it back).
+void MainWindow::generalTimerTick() {
+    m_tray->add();
+    if (isVisible() && isMinimized())
+        hide();
+}
+
+void MainWindow::removeTray() { m_tray->remove(); }
+
+void MainWindow::restoreFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::setCaption(const QString& caption) { setWindowTitle(caption); }

@@ -8,6 +8,7 @@ class QLineEdit;
 class QListWidget;
 class Prompter;
 class Registry;
+class TrayIcon;
 
 // frmMain: the registry's main window. For now the event view: lstOutput with
 // txtInput below it, the caption with the connection count, and the closing
@@ -22,9 +23,15 @@ public:
     void loadMainWindow() override;
     void showMainWindowAndTray() override;
     void setCaption(const QString& caption) override;
+    void setTrayTip(const QString& tip) override;
+    void generalTimerTick() override;
+    void removeTray() override;
     void unloadWindows() override;
 
     QListWidget* eventView() const { return m_lstOutput; }
+    TrayIcon& trayIcon() const { return *m_tray; }
+    // A double click on the tray icon: normal state, shown, focused.
+    void restoreFromTray();
 
     // Form_Unload: hide, ask, and either shut the registry down or cancel.
     // Returns true when the registry was shut down.
@@ -40,5 +47,6 @@ private:
     Prompter& m_prompter;
     QListWidget* m_lstOutput = nullptr;
     QLineEdit* m_txtInput = nullptr;
+    TrayIcon* m_tray = nullptr;
     bool m_unloading = false;
 };
