@@ -3,7 +3,10 @@
 #include "platform/service_manager.h"
 
 #include <QDir>
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -220,6 +223,28 @@ private slots:
                      "ExecStart=\"/opt/my tav/bin/reg\\\"x\" --data-dir \"/srv/50%% $$HOME\\\\d\" --headless")),
                  qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("ReadWritePaths=\"/srv/50%% $HOME\\\\d\"\n")), qPrintable(text));
+    }
+
+    // systemd itself accepts the unit, awkward paths included.
+    void systemdAcceptsTheUnit() {
+        const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
+        if (analyze.isEmpty())
+            QSKIP("systemd-analyze is not installed");
+        QTemporaryDir dir;
+        const QString data = dir.filePath(QStringLiteral("my data 100% \"x\""));
+        QVERIFY(QDir().mkpath(data));
+        QString error;
+        const QString text =
+            SystemdServiceManager::unitFileText(QCoreApplication::applicationFilePath(), data, &error);
+        QVERIFY2(!text.isEmpty(), qPrintable(error));
+        const QString unit = dir.filePath(QStringLiteral("tavregistry.service"));
+        put(unit, text.toUtf8());
+        QProcess verify;
+        verify.setProcessChannelMode(QProcess::MergedChannels);
+        verify.start(analyze, {QStringLiteral("verify"), unit});
+        QVERIFY(verify.waitForFinished(30000));
+        const QByteArray output = verify.readAll();
+        QVERIFY2(verify.exitCode() == 0 && output.trimmed().isEmpty(), output.constData());
     }
 
     void unsafePathsAreRefused_data() {
