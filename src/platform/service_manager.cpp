@@ -75,6 +75,8 @@ QString SystemdServiceManager::executable() const {
     return m_config.executable.isEmpty() ? QCoreApplication::applicationFilePath() : m_config.executable;
 }
 
+// KillMode=process: when an update is found the registry starts the updater
+// and ends; with the default mode systemd would kill the updater with it.
 QString SystemdServiceManager::unitFileText(const QString& executable, const QString& dataDir,
                                             QString* errorText) {
     if (!checkPath(QStringLiteral("the program path"), executable, errorText) ||
@@ -89,6 +91,7 @@ QString SystemdServiceManager::unitFileText(const QString& executable, const QSt
                           "Type=notify\n"
                           "ExecStart=%1 --data-dir %2 --headless --bus system\n"
                           "Restart=on-failure\n"
+                          "KillMode=process\n"
                           "NoNewPrivileges=yes\n"
                           "ProtectSystem=strict\n"
                           "ReadWritePaths=%3\n"
