@@ -102,15 +102,6 @@ private slots:
                                            QStringLiteral("enable tavregistry.service (unit)")}));
     }
 
-    void installAgainRewritesTheSameUnit() {
-        FakeSystem sys;
-        SystemdServiceManager manager(sys.config());
-        QVERIFY(manager.install(nullptr));
-        QVERIFY(manager.install(nullptr));
-        QCOMPARE(contents(manager.unitPath()), kExpectedUnit);
-        QCOMPARE(sys.calls().size(), 4);
-    }
-
     void failingInstallStepReportsAndLeavesNoUnit_data() {
         QTest::addColumn<QByteArray>("failingCommand");
         QTest::addColumn<QStringList>("expectedCalls");
@@ -198,14 +189,6 @@ private slots:
         QVERIFY(!manager.uninstall(&error));
         QVERIFY(error.contains(QStringLiteral("disable tavregistry.service")));
         QCOMPARE(contents(manager.unitPath()), kExpectedUnit);
-    }
-
-    void uninstallWithFailingReloadFails() {
-        FakeSystem sys;
-        SystemdServiceManager manager(sys.config());
-        QVERIFY(manager.install(nullptr));
-        sys.failOn("daemon-reload");
-        QVERIFY(!manager.uninstall(nullptr));
     }
 
     void uninstallOfNothingInstalledSucceedsWithoutSystemctl() {

@@ -8,7 +8,9 @@
 
 Settings::Settings(QString dataDir) : m_dataDir(std::move(dataDir)) {}
 
-QString Settings::filePath() const { return QDir(m_dataDir).filePath(QString::fromLatin1(kFileName)); }
+QString Settings::filePath() const {
+    return QDir(m_dataDir).filePath(QString::fromLatin1(kFileName));
+}
 
 QString Settings::readSetting(const QString& key) const {
     return IniFile::read(filePath(), QString::fromLatin1(kSection), key);
@@ -49,4 +51,6 @@ bool Settings::textToBoolean(const QString& text) {
     return number != 0.0;
 }
 
-QString Settings::booleanText(bool value) { return value ? QStringLiteral("True") : QStringLiteral("False"); }
+QString Settings::booleanText(bool value) {
+    return value ? QStringLiteral("True") : QStringLiteral("False");
+}

@@ -11,7 +11,9 @@
 namespace {
 
 // A regular file (or a link to one); a folder of that name is no update.
-bool fileExists(const QString& path) { return QFileInfo(path).isFile(); }
+bool fileExists(const QString& path) {
+    return QFileInfo(path).isFile();
+}
 
 quint64 inodeOf(const QString& path) {
     struct stat st {};
@@ -22,7 +24,9 @@ quint64 inodeOf(const QString& path) {
 
 UpdateCheck::UpdateCheck(QString dataFolder) : m_dataFolder(std::move(dataFolder)) {}
 
-QString UpdateCheck::markerPath() const { return QDir(m_dataFolder).filePath(QString::fromLatin1(kMarkerName)); }
+QString UpdateCheck::markerPath() const {
+    return QDir(m_dataFolder).filePath(QString::fromLatin1(kMarkerName));
+}
 
 QString UpdateCheck::updaterPath() const {
     return QDir(m_dataFolder).filePath(QString::fromLatin1(kUpdaterName));
@@ -62,6 +66,8 @@ UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) 
 }
 
 void Registry::checkForUpdate() {
+    if (m_state != State::Running)
+        return;
     QString reason;
     switch (m_updateCheck.run(*m_processStarter, &reason)) {
     case UpdateCheck::Outcome::Started:

@@ -18,10 +18,10 @@ public:
     static constexpr const char* kUpdaterName = "updater.exe";
 
     enum class Outcome {
-        NoUpdate,      // a file is missing: nothing to do
-        Started,       // the updater runs: shut down now
-        Failed,        // the updater could not be started: report `reason`
-        StillFailing,  // the same files failed before: stay quiet
+        NoUpdate,     // a file is missing: nothing to do
+        Started,      // the updater runs: shut down now
+        Failed,       // the updater could not be started: report `reason`
+        StillFailing, // the same files failed before: stay quiet
     };
 
     explicit UpdateCheck(QString dataFolder);

@@ -14,7 +14,9 @@ namespace {
 
 constexpr QByteArrayView kUtf8Bom("\xEF\xBB\xBF");
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 QByteArrayView trimmed(QByteArrayView text) {
     qsizetype begin = 0;
@@ -132,8 +134,7 @@ QString read(const QString& path, const QString& section, const QString& key) {
         return {};
     const QByteArray content = file.readAll();
     const QList<Line> lines = splitLines(content);
-    const SectionSpan span =
-        locate(lines, CodePage::fromUnicode(section), CodePage::fromUnicode(key));
+    const SectionSpan span = locate(lines, CodePage::fromUnicode(section), CodePage::fromUnicode(key));
     if (span.keyLine < 0)
         return {};
     const QByteArrayView value = valueOf(lines[span.keyLine].text);

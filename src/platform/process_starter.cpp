@@ -20,7 +20,7 @@ bool DetachedProcessStarter::startDetached(const QString& program, const QString
         else if (!info.isExecutable())
             *errorText = QStringLiteral("%1 is not executable").arg(program);
         else if (QFile file(program); file.open(QIODevice::ReadOnly) && file.read(2) == "#!" &&
-                 process.error() == QProcess::FailedToStart)
+                                      process.error() == QProcess::FailedToStart)
             *errorText = QStringLiteral("%1: the interpreter named in its first line cannot be run (%2)")
                              .arg(program, process.errorString());
         else

@@ -181,6 +181,10 @@ bool SystemdServiceManager::systemctl(const QStringList& arguments, QString* err
     return true;
 }
 
-void SystemdServiceManager::notifyReady() { sd_notify(0, "READY=1"); }
+void SystemdServiceManager::notifyReady() {
+    sd_notify(0, "READY=1");
+}
 
-void SystemdServiceManager::notifyStopping() { sd_notify(0, "STOPPING=1"); }
+void SystemdServiceManager::notifyStopping() {
+    sd_notify(0, "STOPPING=1");
+}

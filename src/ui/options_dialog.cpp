@@ -114,4 +114,6 @@ void OptionsDialog::cmdOK_Click() {
 }
 
 // Escape and the window's close button come here too (QDialog::reject).
-void OptionsDialog::cmdCancel_Click() { reject(); }
+void OptionsDialog::cmdCancel_Click() {
+    reject();
+}

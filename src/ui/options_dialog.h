@@ -19,8 +19,8 @@ public:
     OptionsDialog(Settings& settings, ServiceManager& service, Prompter& prompter, QWidget* parent = nullptr);
 
     // Opens the dialog, or brings the open one forward.
-    static OptionsDialog* showOrRaise(QPointer<OptionsDialog>& open, Settings& settings, ServiceManager& service,
-                                      Prompter& prompter, QWidget* parent = nullptr);
+    static OptionsDialog* showOrRaise(QPointer<OptionsDialog>& open, Settings& settings,
+                                      ServiceManager& service, Prompter& prompter, QWidget* parent = nullptr);
 
     QCheckBox* chkService() const { return m_chkService; }
     QCheckBox* chkAutoAllow() const { return m_chkAutoAllow; }

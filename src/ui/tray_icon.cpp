@@ -4,13 +4,18 @@
 #include <QMenu>
 
 TrayIcon::TrayIcon(const QIcon& icon, QObject* parent)
-    : QObject(parent), m_iconImage(icon), m_available([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {}
+    : QObject(parent), m_iconImage(icon),
+      m_available([] { return QSystemTrayIcon::isSystemTrayAvailable(); }) {}
 
 TrayIcon::~TrayIcon() = default;
 
-void TrayIcon::setFileMenu(QMenu* menu) { m_fileMenu = menu; }
+void TrayIcon::setFileMenu(QMenu* menu) {
+    m_fileMenu = menu;
+}
 
-QMenu* TrayIcon::fileMenu() const { return m_fileMenu; }
+QMenu* TrayIcon::fileMenu() const {
+    return m_fileMenu;
+}
 
 void TrayIcon::add() {
     if (isShown() || !m_available())
@@ -29,9 +34,13 @@ void TrayIcon::setTip(const QString& tip) {
         m_icon->setToolTip(tip);
 }
 
-void TrayIcon::remove() { m_icon.reset(); }
+void TrayIcon::remove() {
+    m_icon.reset();
+}
 
-bool TrayIcon::isShown() const { return m_icon && m_icon->isVisible(); }
+bool TrayIcon::isShown() const {
+    return m_icon && m_icon->isVisible();
+}
 
 void TrayIcon::handleActivation(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
