@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -192,6 +193,18 @@ private slots:
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{QStringLiteral("server.ini")});
         QCOMPARE(QFile::permissions(path) & (QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther),
                  QFile::ReadOwner | QFile::WriteOwner);
+    }
+
+    // An administrator may keep server.ini elsewhere and link to it.
+    void writeThroughASymlinkUpdatesTheTarget() {
+        QTemporaryDir dir;
+        const QString target = dir.filePath(QStringLiteral("real.ini"));
+        const QString link = dir.filePath(QStringLiteral("server.ini"));
+        put(target, "[TavRegistry]\nService=False\n");
+        QVERIFY(QFile::link(target, link));
+        QVERIFY(IniFile::write(link, "TavRegistry", "Service", "True"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(contents(target), QByteArray("[TavRegistry]\nService=True\n"));
     }
 
     void writeIntoMissingFolderFails() {

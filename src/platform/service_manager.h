@@ -22,7 +22,7 @@ struct SystemdServiceConfig {
     QString systemctl = QStringLiteral("systemctl");
     QString executable; // empty: this program
     QString dataDir;    // the registry's data folder, passed as --data-dir
-    int commandTimeoutMs = 30000;
+    int commandTimeoutMs = 15000; // the dialog waits for each systemctl call
 };
 
 // systemd: a unit "tavregistry.service" in the unit folder, enabled with
