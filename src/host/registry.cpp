@@ -1,6 +1,8 @@
 #include "host/registry.h"
 
 #include "host/front_end.h"
+#include "platform/process_starter.h"
+#include "platform/service_manager.h"
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
@@ -11,11 +13,20 @@ FrontEnd& headlessFrontEnd() {
     static FrontEnd none;
     return none;
 }
+
+SystemdServiceConfig systemdConfigFor(const QString& dataDir) {
+    SystemdServiceConfig config;
+    config.dataDir = dataDir;
+    return config;
+}
 } // namespace
 
 Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions options, QObject* parent)
     : QObject(parent), m_sockets(sockets), m_clock(clock), m_options(std::move(options)),
-      m_frontEnd(&headlessFrontEnd()) {
+      m_frontEnd(&headlessFrontEnd()), m_settings(m_options.dataDir), m_updateCheck(m_options.dataDir),
+      m_ownServiceManager(std::make_unique<SystemdServiceManager>(systemdConfigFor(m_options.dataDir))),
+      m_serviceManager(m_ownServiceManager.get()),
+      m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
     installSessionHandlers(m_dispatcher);
 
     connect(&m_sockets, &SocketLayer::connectionRequest, this, &Registry::onConnectionRequest);
@@ -37,6 +48,14 @@ Registry::~Registry() {
 
 void Registry::setFrontEnd(FrontEnd* frontEnd) { m_frontEnd = frontEnd ? frontEnd : &headlessFrontEnd(); }
 
+void Registry::setServiceManager(ServiceManager* manager) {
+    m_serviceManager = manager ? manager : m_ownServiceManager.get();
+}
+
+void Registry::setProcessStarter(ProcessStarter* starter) {
+    m_processStarter = starter ? starter : m_ownProcessStarter.get();
+}
+
 bool Registry::start(QString* errorText) {
     if (m_state != State::Created) {
         if (errorText)
@@ -44,8 +63,10 @@ bool Registry::start(QString* errorText) {
         return false;
     }
 
-    // The settings, the access-rate ring and the database are read and opened
-    // here, in that order, before any window exists.
+    m_settings.loadSettings();
+
+    // The access-rate ring and the database are filled and opened here, in
+    // that order, before any window exists.
 
     QString databaseNotice;
     QString databaseError;
@@ -66,8 +87,17 @@ bool Registry::start(QString* errorText) {
     m_frontEnd->loadMainWindow();
     m_generalTimer.start();
 
+    // The switch starts from the setting; from now on only the menu command
+    // and operators change it, never the file.
+    if (m_settings.autoAllowSetting())
+        setNewAccountsAllowed(true);
+
     // With the service setting on, the registry tells the service manager it is
     // ready here, before the caption is set and before it listens.
+    if (m_settings.serviceSetting()) {
+        m_serviceManager->notifyReady();
+        m_attachedToServiceManager = true;
+    }
 
     m_frontEnd->setCaption(captionText());
 
@@ -96,6 +126,8 @@ void Registry::shutdown() {
     if (m_state == State::ShuttingDown || m_state == State::Ended)
         return;
     m_state = State::ShuttingDown;
+    if (m_attachedToServiceManager)
+        m_serviceManager->notifyStopping();
 
     // Every game server's disconnection is logged and announced to the
     // operators that are still connected (those in higher slots).
@@ -117,7 +149,7 @@ void Registry::shutdown() {
 
 void Registry::generalTimerTick() {
     m_frontEnd->generalTimerTick();
-    // The update check runs here, last.
+    checkForUpdate();
 }
 
 void Registry::logEvent(const QString& text) {

@@ -2,7 +2,9 @@
 
 #include "database/registry_database.h"
 #include "host/event_log.h"
+#include "host/settings.h"
 #include "host/slot_table.h"
+#include "host/update_check.h"
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
 
@@ -11,7 +13,11 @@
 #include <QString>
 #include <QTimer>
 
+#include <memory>
+
 class FrontEnd;
+class ProcessStarter;
+class ServiceManager;
 class SocketLayer;
 class TickClock;
 
@@ -33,6 +39,7 @@ struct RegistryOptions {
 //   host/slot_supervision.cpp  the 10 ms supervision of idle connections
 //   protocol/receive_path.cpp  cutting messages out of arriving bytes
 //   protocol/send_path.cpp     SendRaw, SendFramed, SendToOperators
+//   host/update_check.cpp      CheckForUpdate
 class Registry : public QObject {
     Q_OBJECT
 public:
@@ -50,6 +57,11 @@ public:
     ~Registry() override;
 
     void setFrontEnd(FrontEnd* frontEnd);
+    // The service manager (default: systemd) and the starter of the updater
+    // (default: a detached process); tests put their own in. Null restores the default.
+    void setServiceManager(ServiceManager* manager);
+    ServiceManager& serviceManager() { return *m_serviceManager; }
+    void setProcessStarter(ProcessStarter* starter);
 
     // Start-up. On failure returns false with a message naming the failure;
     // the registry then does not run.
@@ -79,6 +91,11 @@ public:
     // --- supervision and the general timer ---
     void superviseSlots();
     void generalTimerTick();
+    // CheckForUpdate: starts the updater and shuts down when an update waits.
+    void checkForUpdate();
+
+    // --- settings ---
+    Settings& settings() { return m_settings; }
 
     // --- event view ---
     void logEvent(const QString& text);
@@ -129,4 +146,12 @@ private:
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
     RegistryDatabase m_database;
+
+    Settings m_settings;
+    UpdateCheck m_updateCheck;
+    std::unique_ptr<ServiceManager> m_ownServiceManager;
+    ServiceManager* m_serviceManager;
+    std::unique_ptr<ProcessStarter> m_ownProcessStarter;
+    ProcessStarter* m_processStarter;
+    bool m_attachedToServiceManager = false;
 };

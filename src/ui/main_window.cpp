@@ -4,6 +4,7 @@
 #include "ui/info_window.h"
 #include "ui/message_dialog.h"
 #include "ui/prompter.h"
+#include "ui/tray_icon.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -14,6 +15,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QStyle>
 #include <QVBoxLayout>
 
 MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
@@ -37,6 +39,10 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
 
     // Form_Load: the window comes up in the event view.
     mnuEventView_Click();
+    m_tray = new TrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+    m_tray->setTip(registry.trayTipText());
+    connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::restoreFromTray);
+    m_tray->setFileMenu(m_mnuFile);
 }
 
 MainWindow::~MainWindow() {
@@ -70,6 +76,26 @@ void MainWindow::loadMainWindow() {}
 void MainWindow::showMainWindowAndTray() {
     show();
     raise();
+    m_tray->add();
+}
+
+void MainWindow::setTrayTip(const QString& tip) { m_tray->setTip(tip); }
+
+// Every 500 ms: bring the tray icon back if it is missing, and move a
+// minimised window out of the task bar (the tray icon brings it back).
+void MainWindow::generalTimerTick() {
+    m_tray->add();
+    if (isVisible() && isMinimized())
+        hide();
+}
+
+void MainWindow::removeTray() { m_tray->remove(); }
+
+void MainWindow::restoreFromTray() {
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::setCaption(const QString& caption) { setWindowTitle(caption); }

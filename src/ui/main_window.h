@@ -20,6 +20,7 @@ class InfoWindow;
 class MessageDialog;
 class Prompter;
 class Registry;
+class TrayIcon;
 
 // frmMain: the registry's main window. Two views share it: the server view
 // (online servers, the selected server's details, the access rate) and the
@@ -39,6 +40,13 @@ public:
     void setCaption(const QString& caption) override;
     void serverSlotUpdated(int index) override;
     void unloadWindows() override;
+    void setTrayTip(const QString& tip) override;
+    void generalTimerTick() override;
+    void removeTray() override;
+
+    TrayIcon& trayIcon() const { return *m_tray; }
+    // A double click on the tray icon: normal state, shown, focused.
+    void restoreFromTray();
 
     // Form_Unload: hide, ask, and either shut the registry down or cancel.
     // Returns true when the registry was shut down.
@@ -125,4 +133,5 @@ private:
 
     QPointer<MessageDialog> m_frmMessage;
     QPointer<InfoWindow> m_frmInfo;
+    TrayIcon* m_tray = nullptr;
 };

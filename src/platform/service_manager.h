@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// What the registry asks of the machine's service manager: install and remove
+// itself as an automatically started service, and say that it is ready (and,
+// when ending, that it is stopping). Install and uninstall return false with
+// a reason when any step fails. Stopping the registry as a service arrives as
+// SIGTERM; start, pause and continue have no counterpart on Linux.
+class ServiceManager {
+public:
+    virtual ~ServiceManager() = default;
+    virtual bool install(QString* errorText) = 0;
+    virtual bool uninstall(QString* errorText) = 0;
+    virtual void notifyReady() = 0;
+    virtual void notifyStopping() = 0;
+};
+
+struct SystemdServiceConfig {
+    QString unitFolder = QStringLiteral("/etc/systemd/system");
+    QString systemctl = QStringLiteral("systemctl");
+    QString executable; // empty: this program
+    QString dataDir;    // the registry's data folder, passed as --data-dir
+    int commandTimeoutMs = 15000; // the dialog waits for each systemctl call
+};
+
+// systemd: a unit "tavregistry.service" in the unit folder, enabled with
+// systemctl; readiness through sd_notify (a no-op when systemd did not start us).
+class SystemdServiceManager final : public ServiceManager {
+public:
+    static constexpr const char* kUnitName = "tavregistry.service";
+
+    explicit SystemdServiceManager(SystemdServiceConfig config);
+
+    bool install(QString* errorText) override;
+    bool uninstall(QString* errorText) override;
+    void notifyReady() override;
+    void notifyStopping() override;
+
+    QString unitPath() const;
+    const SystemdServiceConfig& config() const { return m_config; }
+
+    // The unit's text for an executable and a data folder, both absolute.
+    // Empty (with a reason) when a path cannot be written into a unit safely.
+    static QString unitFileText(const QString& executable, const QString& dataDir, QString* errorText);
+
+private:
+    bool systemctl(const QStringList& arguments, QString* errorText) const;
+    QString executable() const;
+
+    SystemdServiceConfig m_config;
+};
