@@ -9,6 +9,7 @@ constexpr std::array kSubcommands = {
     Subcommand{"operator",
                "operator [--host H] [--port P] [--timeout MS] [--codes-file F] [--yes] COMMAND ...",
                runOperator},
+    Subcommand{"admin", "admin [--bus session|system] [--json] OPERATION ...", runAdmin},
     // Further subcommands are added here.
 };
 
@@ -41,6 +42,25 @@ QString helpText() {
         "  delete-all-accounts        delete every server account (asks first unless --yes)\n"
         "  watch                      print a line \"offline: NAME\" for every server that\n"
         "                             disconnects, until interrupted\n"
+        "admin      drives the running registry through its automation interface on\n"
+        "           D-Bus (name HostLedger.clsControl; --bus session is the default,\n"
+        "           --bus system reaches a registry run as a service):\n"
+        "  operations                      list the operations with their descriptions\n"
+        "  send-message SLOT TEXT          send a text message to the server in SLOT\n"
+        "  send-message-all TEXT           send a text message to every server (logged)\n"
+        "  boot SLOT                       disconnect the server in SLOT\n"
+        "  shutdown [REASON]               shut the registry down\n"
+        "  server-info SLOT                show the server in SLOT\n"
+        "  find-server USER                print the slot of an online server (0: offline)\n"
+        "  account USER | accounts         show one account | list every account name\n"
+        "  add-account USER PASSWORD [--name N] [--description D] [--update-url U] [--official N]\n"
+        "  edit-account USER PASSWORD [same options]\n"
+        "  delete-account USER\n"
+        "  ban NAME | bans                 show one ban | list every ban name\n"
+        "  add-ban NAME ADDRESS [--unban-date YYYY-MM-DD] [--reason R]\n"
+        "  edit-ban NAME ADDRESS [same options]\n"
+        "  delete-ban NAME\n"
+        "  A refusal prints the registry's reason on standard error and exits with 1.\n"
         "\n"
         "Options:\n"
         "  --host H          registry host (default 127.0.0.1)\n"

@@ -13,6 +13,7 @@ struct Subcommand {
 
 int runList(const QStringList& args);
 int runOperator(const QStringList& args);
+int runAdmin(const QStringList& args);
 
 // Every subcommand, in the order the help text shows them. New ones join here.
 std::span<const Subcommand> subcommands();

@@ -1,0 +1,91 @@
+// tavctl admin against a real registry process on the test's session bus.
+#include "admin/control_bus_object.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+struct Run {
+    int code;
+    QString out;
+    QString err;
+};
+
+Run tavctl(const QStringList& args) {
+    QProcess p;
+    p.start(qEnvironmentVariable("TAVCTL_BIN"), QStringList{"admin"} + args);
+    p.waitForFinished(15000);
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+} // namespace
+
+class TavctlAdminTest : public QObject {
+    Q_OBJECT
+    QTemporaryDir m_dir;
+    QProcess m_registry;
+
+private slots:
+    void initTestCase() {
+        QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run through scripts/run-tests (a private bus)");
+        m_registry.start(qEnvironmentVariable("TAVREGISTRY_BIN"),
+                         {"--headless", "--port", "0", "--bus", "session", "--data-dir", m_dir.path()});
+        QVERIFY(m_registry.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            QDBusConnection::sessionBus().interface()->isServiceRegistered(ControlBusObject::kServiceName), 10000);
+    }
+
+    void operationsListsTwelve() {
+        const Run r = tavctl({"operations"});
+        QCOMPARE(r.code, 0);
+        const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 12);
+        QCOMPARE(lines.first(), QString("1. Send Message - for sending messages to servers connected to the registry"));
+        QCOMPARE(lines.last(), QString("12. Shutdown Registry - for exiting from the registry"));
+    }
+
+    void accountsRoundTrip() {
+        QCOMPARE(tavctl({"add-account", "bob", "pw", "--name", "Bob's", "--official", "1"}).code, 0);
+        const Run dup = tavctl({"add-account", "BOB", "pw"});
+        QCOMPARE(dup.code, 1);
+        QCOMPARE(dup.err, QString("tavctl: The username selected already exists\n"));
+        const Run show = tavctl({"--json", "account", "bob"});
+        QCOMPARE(show.code, 0);
+        QVERIFY(show.out.contains("\"name\": \"Bob's\""));
+        QCOMPARE(tavctl({"accounts"}).out, QString("bob\n"));
+        const Run tooLong = tavctl({"add-account", "sixteencharsname", "pw"});
+        QCOMPARE(tooLong.code, 1);
+        QCOMPARE(tavctl({"delete-account", "bob"}).code, 0);
+        QCOMPARE(tavctl({"delete-account", "bob"}).code, 0); // empty table: nothing to refuse
+    }
+
+    void bansAndBadInput() {
+        QCOMPARE(tavctl({"add-ban", "b1", "10.0.0.0", "--unban-date", "2027-01-31", "--reason", "spam"}).code, 0);
+        QCOMPARE(tavctl({"ban", "b1"}).out,
+                 QString("Name: b1\nAddress: 10.0.0.0\nUnban date: 2027-01-31\nReason: spam\n"));
+        const Run badDate = tavctl({"add-ban", "b2", "1.2.3.4", "--unban-date", "01/31/2027"});
+        QCOMPARE(badDate.code, 1);
+        QVERIFY(badDate.err.contains("01/31/2027"));
+        QCOMPARE(tavctl({"edit-ban", "nobody", "1.1.1.1"}).err,
+                 QString("tavctl: The ban name specified doesn't exists\n"));
+        QCOMPARE(tavctl({"boot", "0"}).code, 1);
+        QCOMPARE(tavctl({"boot", "abc"}).code, 2);
+        QCOMPARE(tavctl({"server-info", "3"}).err, QString("tavctl: Client index not found or not in server mode\n"));
+        QCOMPARE(tavctl({"find-server", "ghost"}).out, QString("0\n"));
+        QCOMPARE(tavctl({"frobnicate"}).code, 2);
+        QCOMPARE(tavctl({}).code, 2);
+    }
+
+    void shutdownEndsTheRegistry() {
+        QCOMPARE(tavctl({"shutdown"}).code, 0);
+        QVERIFY(m_registry.waitForFinished(10000));
+        QCOMPARE(m_registry.exitCode(), 0);
+        const Run after = tavctl({"operations"});
+        QCOMPARE(after.code, 3);
+    }
+};
+
+QTEST_GUILESS_MAIN(TavctlAdminTest)
+#include "tst_tavctl_admin.moc"
