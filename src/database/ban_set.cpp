@@ -128,6 +128,15 @@ int BanSet::count() const {
     return 0;
 }
 
+bool BanSet::isEmpty() const {
+    if (m_connection.isEmpty())
+        return true;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM Bans)")) && q.next())
+        return !q.value(0).toBool();
+    return true;
+}
+
 std::optional<int> BanSet::nextFreeNumber() const {
     std::vector<bool> taken(kHighestNumber + 1, false);
     int n = 0;

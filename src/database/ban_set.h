@@ -31,7 +31,7 @@ public:
     bool removeAll();
     QList<BanRecord> list() const;                                  // ascending number
     int count() const;
-    bool isEmpty() const { return count() == 0; }
+    bool isEmpty() const; // cheap at any size, unlike count()
 
     // The number for a new ban: count + 1 when that number is free, otherwise
     // the lowest free number from 1 to 255; nothing when all are taken.

@@ -47,6 +47,8 @@ bool Registry::start(QString* errorText) {
     // The settings, the access-rate ring and the database are read and opened
     // here, in that order, before any window exists.
 
+    m_accessRate.reset(m_clock.now());
+
     QString databaseNotice;
     QString databaseError;
     if (!m_database.open(m_options.dataDir, &databaseError, &databaseNotice)) {

@@ -1,15 +1,18 @@
 #pragma once
 
 #include "database/registry_database.h"
+#include "host/access_rate.h"
 #include "host/event_log.h"
 #include "host/slot_table.h"
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
 
+#include <QDate>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 class FrontEnd;
 class SocketLayer;
@@ -89,6 +92,14 @@ public:
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
 
+    // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
+    QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
+    void setTodayProvider(std::function<QDate()> today) { m_today = std::move(today); }
+
+    // "Accesses/Hour = n", for lblStatus of the main window.
+    QString accessRateText() const { return m_accessRate.text(); }
+    const AccessRate& accessRate() const { return m_accessRate; }
+
     // The new-accounts switch: may game servers create accounts at login?
     bool newAccountsAllowed() const { return m_newAccountsAllowed; }
     void setNewAccountsAllowed(bool allowed);
@@ -105,6 +116,7 @@ public:
 signals:
     void newAccountsAllowedChanged(bool allowed);
     void connectionCountChanged(int count);
+    void accessRateTextChanged(const QString& text);
     void shutdownFinished();
 
 private:
@@ -129,4 +141,6 @@ private:
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
     RegistryDatabase m_database;
+    AccessRate m_accessRate;
+    std::function<QDate()> m_today;
 };
