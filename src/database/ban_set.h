@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/sqlite_statement.h"
+
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -19,6 +21,11 @@ struct BanRecord {
 class BanSet {
 public:
     static constexpr int kHighestNumber = 255;
+
+    BanSet();
+    ~BanSet();
+    BanSet(const BanSet&) = delete;
+    BanSet& operator=(const BanSet&) = delete;
 
     std::optional<BanRecord> findByIP(const QString& ip) const;     // lowest number when several share it
     std::optional<BanRecord> findByName(const QString& name) const;
@@ -41,12 +48,12 @@ public:
     // empty table is not searched).
     quint64 addressSearches() const { return m_addressSearches; }
 
-    void attach(const QString& connectionName) { m_connection = connectionName; }
-    void detach() { m_connection.clear(); }
+    void attach(const QString& connectionName);
+    void detach();
 
 private:
-    std::optional<BanRecord> findOne(const char* sql, const QVariant& key) const;
-
     QString m_connection;
+    // The look-ups of every accept and of the dialogs, prepared once on the engine handle.
+    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists;
     mutable quint64 m_addressSearches = 0;
 };
