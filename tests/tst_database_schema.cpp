@@ -248,18 +248,27 @@ private slots:
         QVERIFY(a.removeAll());
     }
 
-    void changesAreVisibleToAnotherConnectionAtOnce() {
-        m_db->accounts().add(account("durable"));
-        // A second connection sees the record: it was committed, not held in a transaction.
-        {
-            QSqlDatabase other = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("observer"));
-            other.setDatabaseName(m_db->filePath());
-            QVERIFY(other.open());
-            QSqlQuery q(other);
-            QVERIFY(q.exec(QStringLiteral("SELECT User FROM Servers")) && q.next());
-            QCOMPARE(q.value(0).toString(), QStringLiteral("durable"));
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("observer"));
+    void everyChangeIsInTheFileWhenTheCallReturns() {
+        QVERIFY(m_db->accounts().add(account("durable")) > 0);
+        QVERIFY(m_db->bans().add(BanRecord{7, "b", "1.2.3.4", {}, {}}));
+        // A copy of the file taken now, as a kill -9 would leave it, holds both.
+        QTemporaryDir copyDir;
+        QVERIFY(QFile::copy(m_db->filePath(), copyDir.filePath(QStringLiteral("qbrx.dat"))));
+        RegistryDatabase copy;
+        QString error;
+        QVERIFY2(copy.open(copyDir.path(), &error), qPrintable(error));
+        QVERIFY(copy.accounts().find(QStringLiteral("DURABLE")));
+        QCOMPARE(copy.bans().findByNumber(7)->IP, QStringLiteral("1.2.3.4"));
+    }
+
+    void aSecondRegistryOnTheSameFolderIsRefused() {
+        RegistryDatabase second;
+        QString error;
+        QVERIFY(!second.open(m_dir.path(), &error));
+        QVERIFY2(error.contains(QStringLiteral("in use")), qPrintable(error));
+        // The first keeps working and its file was neither compacted nor replaced.
+        QVERIFY(m_db->accounts().add(account("still")) > 0);
+        QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("qbrx.tmp"))));
     }
 
     void closedDatabaseRefusesQuietly() {

@@ -8,29 +8,22 @@
 
 namespace {
 
-constexpr const char* kColumns = "rowid, User, Password, Name, Description, UpdateURL, Official";
+constexpr const char* kFindByName = "SELECT rowid, User, Password, Name, Description, UpdateURL, Official "
+                                    "FROM Servers WHERE User = ?";
+constexpr const char* kFindByBookmark = "SELECT rowid, User, Password, Name, Description, UpdateURL, Official "
+                                        "FROM Servers WHERE rowid = ?";
 
-AccountRecord readRecord(const QSqlQuery& q) {
+AccountRecord readRecord(const SqliteStatement& q) {
     AccountRecord r;
-    r.bookmark = q.value(0).toLongLong();
-    r.User = q.value(1).toString();
-    r.Password = q.value(2).toString();
-    r.Name = q.value(3).toString();
-    r.Description = q.value(4).toString();
-    r.UpdateURL = q.value(5).toString();
-    r.Official = SqlValues::readOptionalInt(q.value(6));
+    r.bookmark = q.integer(0);
+    r.User = q.text(1);
+    r.Password = q.text(2);
+    r.Name = q.text(3);
+    r.Description = q.text(4);
+    r.UpdateURL = q.text(5);
+    if (!q.isNull(6))
+        r.Official = int(q.integer(6));
     return r;
-}
-
-std::optional<AccountRecord> fetchOne(QSqlQuery* q, const QVariant& key) {
-    if (!q)
-        return std::nullopt;
-    q->bindValue(0, key);
-    std::optional<AccountRecord> result;
-    if (q->exec() && q->next())
-        result = readRecord(*q);
-    q->finish();
-    return result;
 }
 
 } // namespace
@@ -41,6 +34,9 @@ AccountSet::~AccountSet() = default;
 void AccountSet::attach(const QString& connectionName) {
     detach();
     m_connection = connectionName;
+    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(m_connection, false));
+    m_findByName.prepare(handle, kFindByName);
+    m_findByBookmark.prepare(handle, kFindByBookmark);
 }
 
 void AccountSet::detach() {
@@ -49,28 +45,24 @@ void AccountSet::detach() {
     m_connection.clear();
 }
 
-// The two look-ups run on every login; they are prepared once and reused.
-QSqlQuery* AccountSet::prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql) const {
-    if (slot)
-        return slot.get();
-    if (m_connection.isEmpty())
-        return nullptr;
-    auto q = std::make_unique<QSqlQuery>(QSqlDatabase::database(m_connection, false));
-    q->setForwardOnly(true);
-    if (!q->prepare(QString::fromLatin1(sql)))
-        return nullptr;
-    slot = std::move(q);
-    return slot.get();
-}
-
 std::optional<AccountRecord> AccountSet::find(const QString& user) const {
-    static const QByteArray sql = QByteArray("SELECT ") + kColumns + " FROM Servers WHERE User = ?";
-    return fetchOne(prepared(m_findByName, sql.constData()), SqlValues::text(user));
+    if (!m_findByName.isPrepared())
+        return std::nullopt;
+    std::optional<AccountRecord> result;
+    if (m_findByName.runWith(user))
+        result = readRecord(m_findByName);
+    m_findByName.done();
+    return result;
 }
 
 std::optional<AccountRecord> AccountSet::findByBookmark(qint64 bookmark) const {
-    static const QByteArray sql = QByteArray("SELECT ") + kColumns + " FROM Servers WHERE rowid = ?";
-    return fetchOne(prepared(m_findByBookmark, sql.constData()), bookmark);
+    if (!m_findByBookmark.isPrepared())
+        return std::nullopt;
+    std::optional<AccountRecord> result;
+    if (m_findByBookmark.runWith(bookmark))
+        result = readRecord(m_findByBookmark);
+    m_findByBookmark.done();
+    return result;
 }
 
 bool AccountSet::change(const char* sql, const QList<QVariant>& values, QString* error) {

@@ -1,11 +1,10 @@
 #pragma once
 
+#include "database/sqlite_statement.h"
+
 #include <QString>
 #include <QStringList>
-#include <memory>
 #include <optional>
-
-class QSqlQuery;
 
 // One record of the table Servers.
 struct AccountRecord {
@@ -44,10 +43,10 @@ public:
     void detach();
 
 private:
-    QSqlQuery* prepared(std::unique_ptr<QSqlQuery>& slot, const char* sql) const;
     bool change(const char* sql, const QList<QVariant>& values, QString* error);
 
     QString m_connection;
-    mutable std::unique_ptr<QSqlQuery> m_findByName;
-    mutable std::unique_ptr<QSqlQuery> m_findByBookmark;
+    // The login look-ups, prepared once on the engine handle.
+    mutable SqliteStatement m_findByName;
+    mutable SqliteStatement m_findByBookmark;
 };

@@ -19,6 +19,34 @@ BanRecord readRecord(const QSqlQuery& q) {
     return r;
 }
 
+BanRecord readRecord(const SqliteStatement& q) {
+    BanRecord r;
+    r.Number = int(q.integer(0));
+    r.Name = q.text(1);
+    r.IP = q.text(2);
+    if (!q.isNull(3))
+        r.Reason = q.text(3);
+    if (!q.isNull(4)) {
+        const QDate d = QDate::fromString(q.text(4), Qt::ISODate);
+        if (d.isValid())
+            r.UnbanDate = d;
+    }
+    return r;
+}
+
+#define BAN_SELECT "SELECT Number, Name, IP, Reason, UnbanDate FROM Bans WHERE "
+#define BAN_FIRST " ORDER BY Number LIMIT 1"
+
+template <typename Key> std::optional<BanRecord> fetchOne(SqliteStatement& q, const Key& key) {
+    if (!q.isPrepared())
+        return std::nullopt;
+    std::optional<BanRecord> result;
+    if (q.runWith(key))
+        result = readRecord(q);
+    q.done();
+    return result;
+}
+
 void setError(QString* error, const QString& text) {
     if (error)
         *error = text;
@@ -26,29 +54,35 @@ void setError(QString* error, const QString& text) {
 
 } // namespace
 
-std::optional<BanRecord> BanSet::findOne(const char* sql, const QVariant& key) const {
-    if (m_connection.isEmpty())
-        return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT Number, Name, IP, Reason, UnbanDate FROM Bans WHERE ") +
-              QLatin1String(sql) + QStringLiteral(" ORDER BY Number LIMIT 1"));
-    q.addBindValue(key);
-    if (q.exec() && q.next())
-        return readRecord(q);
-    return std::nullopt;
+BanSet::BanSet() = default;
+BanSet::~BanSet() = default;
+
+void BanSet::attach(const QString& connectionName) {
+    detach();
+    m_connection = connectionName;
+    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(m_connection, false));
+    m_byIP.prepare(handle, BAN_SELECT "IP = ?" BAN_FIRST);
+    m_byName.prepare(handle, BAN_SELECT "Name = ?" BAN_FIRST);
+    m_byNumber.prepare(handle, BAN_SELECT "Number = ?" BAN_FIRST);
+    m_exists.prepare(handle, "SELECT 1 FROM Bans LIMIT 1");
+}
+
+void BanSet::detach() {
+    m_byIP.reset();
+    m_byName.reset();
+    m_byNumber.reset();
+    m_exists.reset();
+    m_connection.clear();
 }
 
 std::optional<BanRecord> BanSet::findByIP(const QString& ip) const {
     ++m_addressSearches;
-    return findOne("IP = ?", SqlValues::text(ip));
+    return fetchOne(m_byIP, ip);
 }
 
-std::optional<BanRecord> BanSet::findByName(const QString& name) const {
-    return findOne("Name = ?", SqlValues::text(name));
-}
+std::optional<BanRecord> BanSet::findByName(const QString& name) const { return fetchOne(m_byName, name); }
 
-std::optional<BanRecord> BanSet::findByNumber(int number) const { return findOne("Number = ?", number); }
+std::optional<BanRecord> BanSet::findByNumber(int number) const { return fetchOne(m_byNumber, qint64(number)); }
 
 bool BanSet::add(const BanRecord& record, QString* error) {
     if (m_connection.isEmpty()) {
@@ -126,6 +160,14 @@ int BanSet::count() const {
     if (q.exec(QStringLiteral("SELECT count(*) FROM Bans")) && q.next())
         return q.value(0).toInt();
     return 0;
+}
+
+bool BanSet::isEmpty() const {
+    if (!m_exists.isPrepared())
+        return true;
+    const bool any = m_exists.runWithout();
+    m_exists.done();
+    return !any;
 }
 
 std::optional<int> BanSet::nextFreeNumber() const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/sqlite_statement.h"
+
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -20,6 +22,11 @@ class BanSet {
 public:
     static constexpr int kHighestNumber = 255;
 
+    BanSet();
+    ~BanSet();
+    BanSet(const BanSet&) = delete;
+    BanSet& operator=(const BanSet&) = delete;
+
     std::optional<BanRecord> findByIP(const QString& ip) const;     // lowest number when several share it
     std::optional<BanRecord> findByName(const QString& name) const;
     std::optional<BanRecord> findByNumber(int number) const;
@@ -31,7 +38,7 @@ public:
     bool removeAll();
     QList<BanRecord> list() const;                                  // ascending number
     int count() const;
-    bool isEmpty() const { return count() == 0; }
+    bool isEmpty() const; // cheap at any size, unlike count()
 
     // The number for a new ban: count + 1 when that number is free, otherwise
     // the lowest free number from 1 to 255; nothing when all are taken.
@@ -41,12 +48,12 @@ public:
     // empty table is not searched).
     quint64 addressSearches() const { return m_addressSearches; }
 
-    void attach(const QString& connectionName) { m_connection = connectionName; }
-    void detach() { m_connection.clear(); }
+    void attach(const QString& connectionName);
+    void detach();
 
 private:
-    std::optional<BanRecord> findOne(const char* sql, const QVariant& key) const;
-
     QString m_connection;
+    // The look-ups of every accept and of the dialogs, prepared once on the engine handle.
+    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists;
     mutable quint64 m_addressSearches = 0;
 };

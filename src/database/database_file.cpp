@@ -114,6 +114,7 @@ Inspection inspect(const QString& path) {
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) {
             result.failure = q.lastError().text();
+            result.busy = q.lastError().nativeErrorCode() == QLatin1String("5"); // SQLITE_BUSY
             return result;
         }
         QStringList problems;
@@ -141,6 +142,11 @@ bool prepare(const QString& dataDir, QString* error, QString* notice) {
 
     if (QFileInfo::exists(dataPath)) {
         const Inspection check = inspect(dataPath);
+        if (check.busy) {
+            *error = QStringLiteral("%1 is in use by another program (is another registry running on this "
+                                    "data folder?)").arg(dataPath);
+            return false;
+        }
         if (!check.sound) {
             // Left exactly as it is, so that the administrator can act on it.
             *error = QStringLiteral("%1 failed the integrity check: %2").arg(dataPath, check.failure);

@@ -19,6 +19,7 @@ QString workFilePath(const QString& dataDir);
 // What a look into one file found.
 struct Inspection {
     bool sound = false;    // opens and passes PRAGMA integrity_check
+    bool busy = false;     // locked by another connection (another registry)
     bool hasTables = false; // both Servers and Bans exist
     qint64 servers = -1;   // row counts when hasTables
     qint64 bans = -1;

@@ -35,11 +35,15 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         } else {
             // Every statement is its own transaction, flushed before it
             // returns; a rollback journal (not WAL) keeps the file a single
-            // file that can be compacted and renamed safely.
+            // file that can be compacted and renamed safely. The registry
+            // keeps the file locked while it runs: a second registry on the
+            // same folder cannot compact it away underneath, and no look-up
+            // pays for taking and dropping a file lock.
             QSqlQuery q(db);
-            ok = q.exec(QStringLiteral("PRAGMA journal_mode = DELETE")) &&
+            ok = q.exec(QStringLiteral("PRAGMA locking_mode = EXCLUSIVE")) &&
+                 q.exec(QStringLiteral("PRAGMA journal_mode = DELETE")) &&
                  q.exec(QStringLiteral("PRAGMA synchronous = FULL")) &&
-                 q.exec(QStringLiteral("PRAGMA busy_timeout = 2000"));
+                 q.exec(QStringLiteral("PRAGMA cache_size = -16384"));
             if (!ok)
                 failure = q.lastError().text();
             else

@@ -1,5 +1,7 @@
 #include "host/registry.h"
 
+#include "host/admission_control.h"
+
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
@@ -40,11 +42,21 @@ void Registry::acceptOne() {
     ClientSlot& s = m_clients[k];
     s.IP = m_sockets.remoteAddress(k);
 
-    // The ban check runs here, on s.IP, before the count goes up.
+    const Admission admission = decideAdmission(m_database.bans(), QString::fromLatin1(s.IP), today());
 
     ++m_clients.connectionCount;
 
-    // The access-rate figure is recorded here for every admitted caller.
+    if (admission == Admission::Banned) {
+        // Dropped at once: nothing sent, nothing logged; CloseClient takes the
+        // count down again and refreshes the caption and tray tip.
+        s.CloseAfterSend = true;
+        s.InUse = true;
+        closeClient(k);
+        return;
+    }
+
+    m_accessRate.record(m_clock.now());
+    emit accessRateTextChanged(m_accessRate.text());
     s.InUse = true;
     s.Mode = SessionMode::Connected;
     s.Buffer.clear();

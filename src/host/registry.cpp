@@ -68,6 +68,8 @@ bool Registry::start(QString* errorText) {
     // The access-rate ring and the database are filled and opened here, in
     // that order, before any window exists.
 
+    m_accessRate.reset(m_clock.now());
+
     QString databaseNotice;
     QString databaseError;
     if (!m_database.open(m_options.dataDir, &databaseError, &databaseNotice)) {

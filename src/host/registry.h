@@ -1,6 +1,7 @@
 #pragma once
 
 #include "database/registry_database.h"
+#include "host/access_rate.h"
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/slot_table.h"
@@ -8,10 +9,12 @@
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
 
+#include <QDate>
 #include <QHostAddress>
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <functional>
 
 #include <memory>
 
@@ -106,6 +109,14 @@ public:
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
 
+    // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
+    QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
+    void setTodayProvider(std::function<QDate()> today) { m_today = std::move(today); }
+
+    // "Accesses/Hour = n", for lblStatus of the main window.
+    QString accessRateText() const { return m_accessRate.text(); }
+    const AccessRate& accessRate() const { return m_accessRate; }
+
     // The new-accounts switch: may game servers create accounts at login?
     bool newAccountsAllowed() const { return m_newAccountsAllowed; }
     void setNewAccountsAllowed(bool allowed);
@@ -122,6 +133,7 @@ public:
 signals:
     void newAccountsAllowedChanged(bool allowed);
     void connectionCountChanged(int count);
+    void accessRateTextChanged(const QString& text);
     void shutdownFinished();
 
 private:
@@ -154,4 +166,6 @@ private:
     std::unique_ptr<ProcessStarter> m_ownProcessStarter;
     ProcessStarter* m_processStarter;
     bool m_attachedToServiceManager = false;
+    AccessRate m_accessRate;
+    std::function<QDate()> m_today;
 };

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+class AccountDialog;
+class QListWidget;
+class QPushButton;
+class Prompter;
+class Registry;
+
+// frmAccounts, "Accounts List": lists the accounts and opens the account
+// dialog to add or edit one; deletes an account, taking its server off first.
+class AccountsDialog final : public QDialog {
+    Q_OBJECT
+public:
+    AccountsDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
+
+    // ListAccounts: refills the list; Edit and Delete wait for a click.
+    void listAccounts();
+
+    void newAccount();     // btnNew_Click
+    void editAccount();    // btnEdit_Click
+    void deleteAccount();  // btnDelete_Click
+
+    // How the account dialog is shown; modal by default. Tests replace it to
+    // work the dialog without a nested event loop.
+    void setAccountDialogRunner(std::function<void(AccountDialog&)> runner) { m_runDialog = std::move(runner); }
+
+private:
+    void showVanished();
+    void runAccountDialog(AccountDialog& dialog);
+
+    Registry& m_registry;
+    Prompter& m_prompter;
+    std::function<void(AccountDialog&)> m_runDialog;
+    QListWidget* m_lstAccounts = nullptr;
+    QPushButton* m_btnDelete = nullptr;
+    QPushButton* m_btnOk = nullptr;
+    QPushButton* m_btnNew = nullptr;
+    QPushButton* m_btnEdit = nullptr;
+};

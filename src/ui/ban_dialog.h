@@ -1,0 +1,51 @@
+#pragma once
+
+#include "database/ban_set.h"
+
+#include <QDialog>
+
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class Prompter;
+class Registry;
+
+// frmBan: adds a ban ("TavRegistry [Add Ban]") or edits one ("TavRegistry
+// [Edit Ban]"); the mode is the caption. Not modal.
+class BanDialog final : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int kNameLimit = 15;
+    static constexpr int kIPLimit = 15;
+    static constexpr int kReasonLimit = 255;
+
+    BanDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
+
+    // Opens the dialog on an existing ban: edit caption, name fixed, fields filled.
+    void loadForEdit(const BanRecord& ban);
+    bool isAddMode() const;
+
+    // cmdOK_Click. Returns true when a ban was stored. When the dialog is done
+    // (stored, or a vanished ban not re-created) it asks for the list to be
+    // refreshed, hides and deletes itself.
+    bool confirm();
+
+signals:
+    void listRefreshRequested();
+
+private:
+    void say(const QString& text);
+    bool askToCreateVanished();
+    std::optional<QDate> unbanDateFromBox(const std::optional<QDate>& previous);
+    std::optional<QString> reasonFromBox() const;
+    void finish();
+
+    Registry& m_registry;
+    Prompter& m_prompter;
+    QLineEdit* m_txtName = nullptr;
+    QLineEdit* m_txtIP = nullptr;
+    QPlainTextEdit* m_txtReason = nullptr;
+    QLineEdit* m_txtUnbanDate = nullptr;
+    QPushButton* m_cmdOK = nullptr;
+    QPushButton* m_cmdCancel = nullptr;
+};

@@ -1,0 +1,130 @@
+#include "ui/bans_dialog.h"
+
+#include "database/ban_dates.h"
+#include "host/registry.h"
+#include "ui/ban_dialog.h"
+#include "ui/prompter.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+
+BansDialog::BansDialog(Registry& registry, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_registry(registry), m_prompter(prompter) {
+    setObjectName(QStringLiteral("frmBans"));
+    setWindowTitle(QStringLiteral("TavRegistry [Ban List]"));
+    setModal(false);
+
+    m_cmdClose = new QPushButton(QStringLiteral("Close"), this);
+    m_cmdClose->setObjectName(QStringLiteral("cmdClose"));
+    m_lstIPs = new QListWidget(this);
+    m_lstIPs->setObjectName(QStringLiteral("lstIPs"));
+    m_lstIPs->setSortingEnabled(false);
+    m_cmdAddBan = new QPushButton(QStringLiteral("Add Ban"), this);
+    m_cmdAddBan->setObjectName(QStringLiteral("cmdAddBan"));
+    m_cmdEditBan = new QPushButton(QStringLiteral("Edit Ban"), this);
+    m_cmdEditBan->setObjectName(QStringLiteral("cmdEditBan"));
+    m_cmdDelBan = new QPushButton(QStringLiteral("Delete Ban"), this);
+    m_cmdDelBan->setObjectName(QStringLiteral("cmdDelBan"));
+    m_cmdRefreshList = new QPushButton(QStringLiteral("Refresh List"), this);
+    m_cmdRefreshList->setObjectName(QStringLiteral("cmdRefreshList"));
+    for (QPushButton* b : {m_cmdClose, m_cmdAddBan, m_cmdEditBan, m_cmdDelBan, m_cmdRefreshList})
+        b->setAutoDefault(false);
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(new QLabel(QStringLiteral("Banned IPs:"), this), 0, 0);
+    grid->addWidget(m_lstIPs, 1, 0, 5, 1);
+    grid->addWidget(m_cmdAddBan, 1, 1);
+    grid->addWidget(m_cmdEditBan, 2, 1);
+    grid->addWidget(m_cmdDelBan, 3, 1);
+    grid->addWidget(m_cmdRefreshList, 4, 1);
+    grid->addWidget(m_cmdClose, 6, 1);
+
+    setTabOrder(m_cmdClose, m_lstIPs);
+    setTabOrder(m_lstIPs, m_cmdAddBan);
+    setTabOrder(m_cmdAddBan, m_cmdEditBan);
+    setTabOrder(m_cmdEditBan, m_cmdDelBan);
+    setTabOrder(m_cmdDelBan, m_cmdRefreshList);
+
+    connect(m_cmdClose, &QPushButton::clicked, this, &QDialog::close);
+    connect(m_cmdAddBan, &QPushButton::clicked, this, &BansDialog::addBan);
+    connect(m_cmdEditBan, &QPushButton::clicked, this, &BansDialog::editBan);
+    connect(m_cmdDelBan, &QPushButton::clicked, this, &BansDialog::deleteBan);
+    connect(m_cmdRefreshList, &QPushButton::clicked, this, &BansDialog::refreshBanList);
+
+    refreshBanList();
+}
+
+BansDialog::~BansDialog() { unloadBanDialog(); }
+
+void BansDialog::say(const QString& text) { m_prompter.message(this, applicationTitle(), text, QMessageBox::Ok); }
+
+void BansDialog::refreshBanList() {
+    m_lstIPs->clear();
+    const QList<BanRecord> bans = m_registry.database().bans().list();
+    m_cmdEditBan->setEnabled(!bans.isEmpty());
+    m_cmdDelBan->setEnabled(!bans.isEmpty());
+    for (const BanRecord& ban : bans)
+        m_lstIPs->addItem(BanDates::listLine(ban));
+}
+
+void BansDialog::unloadBanDialog() {
+    if (m_banDialog)
+        delete m_banDialog.data();
+}
+
+BanDialog* BansDialog::loadBanDialog() {
+    unloadBanDialog();
+    m_banDialog = new BanDialog(m_registry, m_prompter, this);
+    connect(m_banDialog, &BanDialog::listRefreshRequested, this, [this] {
+        refreshBanList();
+        show();
+    });
+    return m_banDialog;
+}
+
+void BansDialog::addBan() { loadBanDialog()->show(); }
+
+std::optional<QString> BansDialog::selectedAddress() {
+    const QListWidgetItem* item = m_lstIPs->currentItem();
+    if (!item || !item->isSelected()) {
+        say(QStringLiteral("Select a ban, then click edit."));
+        return std::nullopt;
+    }
+    const auto address = BanDates::addressOfListLine(item->text());
+    if (!address) {
+        say(QStringLiteral("There was an error involving the list."));
+        return std::nullopt;
+    }
+    if (m_registry.database().bans().isEmpty()) {
+        say(QStringLiteral("There are no bans in the database, refresh the list."));
+        return std::nullopt;
+    }
+    return address;
+}
+
+void BansDialog::editBan() {
+    unloadBanDialog();
+    const auto address = selectedAddress();
+    if (!address)
+        return;
+    const auto ban = m_registry.database().bans().findByIP(*address);
+    if (!ban) {
+        say(QStringLiteral("The IP was not found in the datebase, refresh the list."));
+        return;
+    }
+    BanDialog* dialog = loadBanDialog();
+    dialog->loadForEdit(*ban);
+    dialog->show();
+}
+
+void BansDialog::deleteBan() {
+    const auto address = selectedAddress();
+    if (!address)
+        return;
+    if (const auto ban = m_registry.database().bans().findByIP(*address)) {
+        m_registry.database().bans().remove(ban->Number);
+        refreshBanList();
+    }
+}
