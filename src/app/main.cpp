@@ -1,3 +1,4 @@
+#include "admin/control_bus_object.h"
 #include "app/command_line.h"
 #include "app/signal_bridge.h"
 #include "host/registry.h"
@@ -8,6 +9,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDBusConnection>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -45,6 +47,20 @@ bool prepareDataDir(const QString& path, QString* error) {
         return false;
     }
     return true;
+}
+
+// Publishes the automation interface on the chosen bus; a failure is reported
+// and the registry runs on without it.
+void publishAutomation(CommandLine::Bus bus, ControlBusObject& object) {
+    if (bus == CommandLine::Bus::None)
+        return;
+    QDBusConnection connection = bus == CommandLine::Bus::System ? QDBusConnection::systemBus()
+                                                                 : QDBusConnection::sessionBus();
+    if (bus == CommandLine::Bus::Default && !connection.isConnected())
+        return; // no session bus here: nothing to publish on, and nothing asked for
+    QString error;
+    if (!object.publish(connection, &error))
+        printErr(QStringLiteral("automation interface not available: ") + error);
 }
 
 bool hasDisplay() {
@@ -122,7 +138,11 @@ int main(int argc, char** argv) {
         printErr(QStringLiteral("start-up failed: ") + error);
         return 1;
     }
+    ControlBusObject automation(registry);
+    publishAutomation(cl.bus, automation);
+
     const int rc = app->exec();
+    automation.unpublish();
     registry.setFrontEnd(nullptr);
     return rc;
 }

@@ -1,0 +1,106 @@
+#include "client/blocking_client.h"
+
+#include "client/messages.h"
+#include "client/replies.h"
+
+#include <QDeadlineTimer>
+
+namespace TavClient {
+
+BlockingClient::BlockingClient(int timeoutMs) : m_timeoutMs(timeoutMs) {}
+
+void BlockingClient::fail(Error error, const QString& text) {
+    m_error = error;
+    m_errorText = text;
+}
+
+bool BlockingClient::connectTo(const QString& host, quint16 port) {
+    m_reader.reset();
+    m_error = Error::None;
+    m_errorText.clear();
+    m_socket.connectToHost(host, port);
+    if (!m_socket.waitForConnected(m_timeoutMs)) {
+        if (m_socket.error() == QAbstractSocket::SocketTimeoutError)
+            fail(Error::Timeout, QStringLiteral("no connection to %1:%2 within %3 ms").arg(host).arg(port).arg(m_timeoutMs));
+        else
+            fail(Error::ConnectFailed,
+                 QStringLiteral("cannot connect to %1:%2: %3").arg(host).arg(port).arg(m_socket.errorString()));
+        m_socket.abort();
+        return false;
+    }
+    return true;
+}
+
+bool BlockingClient::send(const QByteArray& frames) {
+    if (!isConnected()) {
+        fail(Error::Closed, QStringLiteral("the registry closed the connection"));
+        return false;
+    }
+    m_socket.write(frames);
+    QDeadlineTimer deadline(m_timeoutMs);
+    while (m_socket.bytesToWrite() > 0) {
+        if (!m_socket.waitForBytesWritten(int(deadline.remainingTime()))) {
+            if (m_socket.state() != QAbstractSocket::ConnectedState)
+                fail(Error::Closed, QStringLiteral("the registry closed the connection"));
+            else
+                fail(Error::Timeout, QStringLiteral("could not send within %1 ms").arg(m_timeoutMs));
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<Frame> BlockingClient::readFrame(int timeoutMs) {
+    if (timeoutMs < 0)
+        timeoutMs = m_timeoutMs;
+    QDeadlineTimer deadline = timeoutMs == 0 ? QDeadlineTimer(QDeadlineTimer::Forever) : QDeadlineTimer(timeoutMs);
+    for (;;) {
+        Frame frame;
+        switch (m_reader.next(&frame)) {
+        case FrameReader::Status::Ready:
+            if (m_answerProbes && Replies::parseMarker(frame).kind == Replies::Marker::Kind::Probe) {
+                if (!send(Messages::keepAlive()))
+                    return std::nullopt;
+                continue;
+            }
+            return frame;
+        case FrameReader::Status::TooLong:
+            fail(Error::TooLong, QStringLiteral("the registry sent a frame longer than %1 bytes").arg(kMaxReplyLength));
+            return std::nullopt;
+        case FrameReader::Status::NeedMore:
+            break;
+        }
+        if (m_socket.bytesAvailable() > 0) {
+            m_reader.feed(m_socket.readAll());
+            continue;
+        }
+        if (m_socket.state() != QAbstractSocket::ConnectedState) {
+            fail(Error::Closed, m_reader.buffered() > 0
+                                    ? QStringLiteral("the registry closed the connection in the middle of a message")
+                                    : QStringLiteral("the registry closed the connection"));
+            return std::nullopt;
+        }
+        const int wait = deadline.isForever() ? -1 : int(deadline.remainingTime());
+        if (!deadline.isForever() && wait <= 0) {
+            fail(Error::Timeout, QStringLiteral("no answer from the registry within %1 ms").arg(timeoutMs));
+            return std::nullopt;
+        }
+        if (!m_socket.waitForReadyRead(wait) && m_socket.bytesAvailable() == 0 &&
+            m_socket.state() == QAbstractSocket::ConnectedState && !deadline.isForever() &&
+            deadline.hasExpired()) {
+            fail(Error::Timeout, QStringLiteral("no answer from the registry within %1 ms").arg(timeoutMs));
+            return std::nullopt;
+        }
+    }
+}
+
+void BlockingClient::close() {
+    if (m_socket.state() == QAbstractSocket::ConnectedState) {
+        m_socket.disconnectFromHost();
+        if (m_socket.state() != QAbstractSocket::UnconnectedState)
+            m_socket.waitForDisconnected(m_timeoutMs);
+    }
+    m_socket.abort();
+}
+
+} // namespace TavClient

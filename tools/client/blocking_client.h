@@ -1,0 +1,45 @@
+#pragma once
+
+#include "client/frame_codec.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QTcpSocket>
+#include <optional>
+
+// A peer connection that waits for each step, with a time-out on every wait.
+// Meant for tools and tests; it runs no event loop of its own.
+namespace TavClient {
+
+class BlockingClient {
+public:
+    enum class Error { None, ConnectFailed, Timeout, Closed, TooLong };
+
+    explicit BlockingClient(int timeoutMs = 5000);
+
+    bool connectTo(const QString& host, quint16 port);
+    // Sends complete frames and waits until they are handed to the system.
+    bool send(const QByteArray& frames);
+    // The next frame. timeoutMs < 0 uses the client's time-out; 0 waits for ever.
+    // Keep-alive probes are answered and skipped unless answerProbes is off.
+    std::optional<Frame> readFrame(int timeoutMs = -1);
+    void close();
+
+    void setAnswerProbes(bool on) { m_answerProbes = on; }
+    int timeout() const { return m_timeoutMs; }
+    Error error() const { return m_error; }
+    QString errorText() const { return m_errorText; }
+    bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+
+private:
+    void fail(Error error, const QString& text);
+
+    QTcpSocket m_socket;
+    FrameReader m_reader{kMaxReplyLength};
+    int m_timeoutMs;
+    bool m_answerProbes = true;
+    Error m_error = Error::None;
+    QString m_errorText;
+};
+
+} // namespace TavClient

@@ -1,0 +1,75 @@
+#include "client/server_list.h"
+
+#include "client/messages.h"
+
+namespace TavClient {
+
+namespace {
+
+ServerListResult failed(ServerListResult result, BlockingClient::Error error, const QString& text) {
+    result.ok = false;
+    result.error = error;
+    result.errorText = text;
+    return result;
+}
+
+} // namespace
+
+ServerListResult fetchServerList(BlockingClient& client) {
+    ServerListResult result;
+    int first = 1;
+    for (;;) {
+        if (!client.send(Messages::listQuery(quint8(first))))
+            return failed(result, client.error(), client.errorText());
+        bool pageStarted = false;
+        for (;;) {
+            const std::optional<Frame> frame = client.readFrame();
+            if (!frame) {
+                if (client.error() == BlockingClient::Error::Closed && !pageStarted) {
+                    result.ok = true;
+                    return result;
+                }
+                return failed(result, client.error(), client.errorText());
+            }
+            pageStarted = true;
+            if (frame->type == 4) {
+                std::optional<Replies::ListEntry> entry = Replies::parseListEntry(frame->payload);
+                if (!entry)
+                    return failed(result, BlockingClient::Error::None,
+                                  QStringLiteral("malformed list entry from the registry"));
+                result.entries.append(*entry);
+                continue;
+            }
+            const Replies::Marker marker = Replies::parseMarker(*frame);
+            if (marker.kind == Replies::Marker::Kind::End) {
+                ++result.pages;
+                result.ok = true;
+                return result;
+            }
+            if (marker.kind == Replies::Marker::Kind::Continue) {
+                ++result.pages;
+                // A marker that does not move forward would loop for ever.
+                if (marker.next <= first)
+                    return failed(result, BlockingClient::Error::None,
+                                  QStringLiteral("the registry asked to continue from slot %1 after slot %2")
+                                      .arg(marker.next)
+                                      .arg(first));
+                first = marker.next;
+                break;
+            }
+            return failed(result, BlockingClient::Error::None,
+                          QStringLiteral("unexpected message of type %1 in a list reply").arg(frame->type));
+        }
+    }
+}
+
+ServerListResult fetchServerList(const QString& host, quint16 port, int timeoutMs) {
+    BlockingClient client(timeoutMs);
+    if (!client.connectTo(host, port))
+        return failed({}, client.error(), client.errorText());
+    ServerListResult result = fetchServerList(client);
+    client.close();
+    return result;
+}
+
+} // namespace TavClient

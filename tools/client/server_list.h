@@ -1,0 +1,26 @@
+#pragma once
+
+#include "client/blocking_client.h"
+#include "client/replies.h"
+
+#include <QList>
+#include <QString>
+
+namespace TavClient {
+
+struct ServerListResult {
+    bool ok = false;
+    QList<Replies::ListEntry> entries; // in the order received, page after page
+    int pages = 0;
+    BlockingClient::Error error = BlockingClient::Error::None;
+    QString errorText;
+};
+
+// Asks for the list like a game client does: S = 1, then S = n for as long as
+// the registry answers with the continue marker n. A registry that closes
+// without reply has no (further) server to list: that ends the list.
+ServerListResult fetchServerList(const QString& host, quint16 port, int timeoutMs = 5000);
+// The same on a connection that is open and not logged in.
+ServerListResult fetchServerList(BlockingClient& client);
+
+} // namespace TavClient
