@@ -121,6 +121,23 @@ long RegistryChild::openDescriptors() const {
     return n;
 }
 
+std::string RegistryChild::describeDescriptors() const {
+    const std::string path = "/proc/" + std::to_string(m_pid) + "/fd";
+    std::string out;
+    DIR* d = ::opendir(path.c_str());
+    if (!d)
+        return out;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] == '.')
+            continue;
+        char target[512];
+        const ssize_t n = ::readlink((path + "/" + e->d_name).c_str(), target, sizeof target - 1);
+        out += std::string("  ") + e->d_name + " -> " + (n > 0 ? std::string(target, size_t(n)) : "?") + "\n";
+    }
+    ::closedir(d);
+    return out;
+}
+
 long RegistryChild::statusField(const char* name) const {
     const std::string path = "/proc/" + std::to_string(m_pid) + "/status";
     FILE* f = std::fopen(path.c_str(), "r");

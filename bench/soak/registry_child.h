@@ -20,6 +20,7 @@ public:
     bool terminate(int* status);
 
     long openDescriptors() const; // entries of /proc/PID/fd
+    std::string describeDescriptors() const; // what they point to, one per line
     long rssKb() const;           // VmRSS
     long peakRssKb() const;       // VmHWM
 

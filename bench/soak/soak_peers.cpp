@@ -39,7 +39,7 @@ void Swarm::add(Role role, int count) {
         p->role = role;
         p->id = m_nextId++;
         if (role == Role::Server) {
-            p->user = "soak" + std::to_string(p->id);
+            p->user = m_prefix + std::to_string(p->id);
             p->password = "pw" + std::to_string(p->id);
         }
         Peer& ref = *p;

@@ -43,6 +43,8 @@ public:
     Swarm(int port, uint32_t seed, SoakStats& stats);
     ~Swarm();
 
+    // Game servers are named <prefix><number>.
+    void setNamePrefix(const std::string& prefix) { m_prefix = prefix; }
     void add(Role role, int count);
     // One turn of the loop: socket events for up to `timeoutMs`, then the
     // scheduled actions.
@@ -76,6 +78,7 @@ private:
     std::map<int, Peer*> m_byFd;
     std::vector<std::string> m_acked;
     int m_nextId = 1;
+    std::string m_prefix = "soak";
 };
 
 int64_t nowMs();
