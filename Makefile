@@ -1,11 +1,14 @@
 # Entry points for people and CI. Each target installs what it needs first.
 BUILD      ?= build
 ASAN_BUILD ?= build-sanitize
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+SOAK_SECONDS ?= 60
 DATA_DIR   ?= $(CURDIR)/data
 JOBS       ?= $(shell nproc)
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak clean
 
 all: build
 
@@ -38,5 +41,19 @@ test-sanitize: deps $(ASAN_BUILD)/build.ninja
 bench: build
 	./scripts/run-bench $(BUILD)
 
+# libFuzzer needs clang and its runtime; only this target installs them.
+$(FUZZ_BUILD)/build.ninja:
+	./scripts/install-deps fuzz
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DTAV_FUZZ=ON -DTAV_BUILD_BENCH=OFF
+
+fuzz: $(FUZZ_BUILD)/build.ninja
+	./scripts/install-deps fuzz
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzz-targets
+	./scripts/run-fuzz $(FUZZ_BUILD) $(FUZZ_SECONDS)
+
+soak: build
+	./$(BUILD)/bench/soak/tavsoak --registry ./$(BUILD)/src/tavregistry --seconds $(SOAK_SECONDS)
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

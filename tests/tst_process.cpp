@@ -17,7 +17,7 @@ QString binary() { return qEnvironmentVariable("TAVREGISTRY_BIN"); }
 // Starts the registry on a free port and returns the port it announced.
 quint16 startRegistry(QProcess& proc, const QString& dataDir, QStringList extra = {}) {
     proc.setProgram(binary());
-    proc.setArguments(QStringList{"--headless", "--port", "0", "--data-dir", dataDir} + extra);
+    proc.setArguments(QStringList{"--headless", "--bus", "none", "--port", "0", "--data-dir", dataDir} + extra);
     proc.start();
     if (!proc.waitForStarted(5000))
         return 0;
@@ -69,7 +69,7 @@ private slots:
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
         QProcess p;
-        p.start(binary(), {"--headless", "--port", "0", "--data-dir", file});
+        p.start(binary(), {"--headless", "--bus", "none", "--port", "0", "--data-dir", file});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 1);
         QVERIFY(p.readAllStandardError().contains(file.toLocal8Bit()));
@@ -93,7 +93,7 @@ private slots:
         QTemporaryDir tmp;
         QProcess p;
         p.start(binary(),
-                {"--headless", "--port", QString::number(blocker.serverPort()), "--data-dir", tmp.path()});
+                {"--headless", "--bus", "none", "--port", QString::number(blocker.serverPort()), "--data-dir", tmp.path()});
         QVERIFY(p.waitForFinished(10000));
         QCOMPARE(p.exitCode(), 1);
         QVERIFY(p.readAllStandardError().contains(QByteArray::number(blocker.serverPort())));

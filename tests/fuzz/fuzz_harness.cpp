@@ -1,0 +1,25 @@
+#include "fuzz_harness.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace FuzzHarness {
+
+void ensureApplication() {
+    if (QCoreApplication::instance())
+        return;
+    static int argc = 1;
+    static char name[] = "tavfuzz";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+void fail(const char* what, int detail) {
+    std::fprintf(stderr, "fuzz invariant broken: %s (%d)\n", what, detail);
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace FuzzHarness

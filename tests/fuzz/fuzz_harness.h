@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Every fuzz target defines the libFuzzer entry point. The replay driver calls
+// the same function for each file of a corpus, so the corpus is checked by a
+// plain build too.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace FuzzHarness {
+// A QCoreApplication must exist before the SQL driver plugin can be loaded.
+void ensureApplication();
+// Ends the process with a message on standard error: a broken invariant is a
+// finding, and libFuzzer records the input that led to it.
+[[noreturn]] void fail(const char* what, int detail = 0);
+} // namespace FuzzHarness

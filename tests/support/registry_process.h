@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+// The tavregistry executable (TAVREGISTRY_BIN) run headless on a free port.
+class RegistryProcess {
+public:
+    ~RegistryProcess();
+    static QString binary() { return qEnvironmentVariable("TAVREGISTRY_BIN"); }
+
+    // Starts it and waits for the start-up line; returns the port it names,
+    // or 0 (then `output()` and `errors()` say why).
+    quint16 start(const QString& dataDir, int timeoutMs = 15000);
+    // Starts it without waiting for anything.
+    bool launch(const QString& dataDir);
+    qint64 pid() const { return m_process.processId(); }
+    QProcess& process() { return m_process; }
+    // SIGKILL, then waits until it is gone.
+    void kill();
+    // SIGTERM; true when it then exits 0 within the time.
+    bool terminate(int timeoutMs = 10000);
+    QByteArray errors() { return m_errors += m_process.readAllStandardError(); }
+
+private:
+    QProcess m_process;
+    QByteArray m_errors;
+};
