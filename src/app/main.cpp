@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/signal_bridge.h"
 #include "host/registry.h"
+#include "platform/epoll_socket_layer.h"
 #include "platform/qt_socket_layer.h"
 #include "platform/tick_clock.h"
 #include "ui/main_window.h"
@@ -119,7 +120,14 @@ int main(int argc, char** argv) {
     options.port = cl.port;
     options.echoEventsToStdout = true;
 
-    QtSocketLayer sockets;
+    // The epoll layer is the default; TAV_SOCKET_LAYER=qt selects the one on
+    // QTcpServer/QTcpSocket (kept for comparison in the benchmarks).
+    std::unique_ptr<SocketLayer> socketLayer;
+    if (qEnvironmentVariable("TAV_SOCKET_LAYER") == QLatin1String("qt"))
+        socketLayer = std::make_unique<QtSocketLayer>();
+    else
+        socketLayer = std::make_unique<EpollSocketLayer>();
+    SocketLayer& sockets = *socketLayer;
     SystemTickClock clock;
     Registry registry(sockets, clock, options);
 

@@ -7,6 +7,7 @@
 #include "platform/tick_clock.h"
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace {
 FrontEnd& headlessFrontEnd() {
@@ -28,6 +29,8 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_serviceManager(m_ownServiceManager.get()),
       m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
     installSessionHandlers(m_dispatcher);
+    if (m_options.echoEventsToStdout)
+        m_echo = std::make_unique<EventEcho>(STDOUT_FILENO);
 
     connect(&m_sockets, &SocketLayer::connectionRequest, this, &Registry::onConnectionRequest);
     connect(&m_sockets, &SocketLayer::dataArrival, this, &Registry::onDataArrival);
@@ -146,6 +149,8 @@ void Registry::shutdown() {
     m_frontEnd->removeTray();
     m_frontEnd->unloadWindows();
     m_state = State::Ended;
+    if (m_echo)
+        m_echo->flush();
     emit shutdownFinished();
 }
 
@@ -156,11 +161,8 @@ void Registry::generalTimerTick() {
 
 void Registry::logEvent(const QString& text) {
     m_eventLog.append(text);
-    if (m_options.echoEventsToStdout) {
-        const QByteArray line = text.toUtf8() + '\n';
-        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-        std::fflush(stdout);
-    }
+    if (m_echo)
+        m_echo->append(text);
 }
 
 void Registry::setNewAccountsAllowed(bool allowed) {

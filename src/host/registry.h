@@ -2,6 +2,7 @@
 
 #include "database/registry_database.h"
 #include "host/access_rate.h"
+#include "host/event_echo.h"
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/slot_table.h"
@@ -158,6 +159,7 @@ private:
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
     RegistryDatabase m_database;
+    std::unique_ptr<EventEcho> m_echo; // event lines on standard output, when asked for
 
     Settings m_settings;
     UpdateCheck m_updateCheck;
