@@ -3,7 +3,9 @@
 #include "support/scripted_prompter.h"
 #include "support/session_helpers.h"
 
+#include "ui/bans_dialog.h"
 #include "ui/info_window.h"
+#include "ui/options_dialog.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
 
@@ -81,13 +83,43 @@ private slots:
         QVERIFY(win.servers()->isVisible());
         QVERIFY(win.w.findChild<QGroupBox*>("fraInfo")->isVisible());
         QVERIFY(win.w.findChild<QLabel*>("lblStatus")->isVisible());
-        QCOMPARE(win.label("lblStatus"), QString("Accesses/Hour = 0"));
+        // One admission in the same millisecond as start-up: the span counts as 1 ms.
+        QCOMPARE(win.label("lblStatus"), QString("Accesses/Hour = 3600000"));
         QVERIFY(!output->isVisible());
         QVERIFY(!win.w.findChild<QLineEdit*>("txtInput")->isVisible());
         win.action("mnuEventView")->trigger();
         QVERIFY(output->isVisible());
         QCOMPARE(win.servers()->count(), 1);
         QCOMPARE(output->count(), 1);
+    }
+
+    void dialogsFromTheMenu() {
+        Window win;
+        win.action("mnuEditBanList")->trigger();
+        QVERIFY(win.w.bansDialog() && win.w.bansDialog()->isVisible());
+        QVERIFY(!win.w.bansDialog()->isModal());
+        QCOMPARE(win.w.bansDialog()->windowTitle(), QString("TavRegistry [Ban List]"));
+        win.action("mnuEditBanList")->trigger(); // brought forward, not a second one
+        QCOMPARE(win.w.findChildren<BansDialog*>().size(), 1);
+
+        win.action("mnuOptions")->trigger();
+        auto* options = win.w.findChild<OptionsDialog*>();
+        QVERIFY(options && options->isVisible());
+        QCOMPARE(options->windowTitle(), QString("Registry Options"));
+
+        // Shutdown unloads the dialogs with the window.
+        win.f.reg().shutdown();
+        QTRY_VERIFY(!win.w.bansDialog());
+        QVERIFY(!options->isVisible());
+    }
+
+    void accessRateFollowsAdmissions() {
+        Window win;
+        auto* status = win.w.findChild<QLabel*>("lblStatus");
+        QCOMPARE(status->text(), QString("Accesses/Hour = 0"));
+        win.f.clock.advance(7000);
+        win.f.connect();
+        QCOMPARE(status->text(), QString("Accesses/Hour = 514"));
     }
 
     void allowNewAccountsMirrorsTheSwitch() {

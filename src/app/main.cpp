@@ -6,7 +6,6 @@
 #include "platform/qt_socket_layer.h"
 #include "platform/tick_clock.h"
 #include "ui/main_window.h"
-#include "ui/options_dialog.h"
 #include "ui/prompter.h"
 
 #include <QApplication>
@@ -136,11 +135,6 @@ int main(int argc, char** argv) {
     if (!headless) {
         window = std::make_unique<MainWindow>(registry, prompter);
         registry.setFrontEnd(window.get());
-        MainWindow::DialogOpeners openers;
-        openers.options = [&registry, &prompter, open = QPointer<OptionsDialog>()](QWidget* parent) mutable {
-            OptionsDialog::showOrRaise(open, registry.settings(), registry.serviceManager(), prompter, parent);
-        };
-        window->setDialogOpeners(std::move(openers));
     }
 
     SignalBridge signals_;

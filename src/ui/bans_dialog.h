@@ -3,7 +3,7 @@
 #include <QDialog>
 #include <QPointer>
 
-class BanDialog;
+#include "ui/ban_dialog.h"
 class QListWidget;
 class QPushButton;
 class Prompter;

@@ -3,6 +3,8 @@
 #include "host/registry.h"
 #include "ui/info_window.h"
 #include "ui/message_dialog.h"
+#include "ui/bans_dialog.h"
+#include "ui/options_dialog.h"
 #include "ui/prompter.h"
 #include "ui/tray_icon.h"
 
@@ -106,6 +108,10 @@ void MainWindow::unloadWindows() {
         m_frmMessage->close();
     if (m_frmInfo)
         m_frmInfo->close();
+    if (m_frmOptions)
+        m_frmOptions->close();
+    if (m_frmBans)
+        m_frmBans->close();
     hide();
 }
 

@@ -18,6 +18,8 @@ class QListWidgetItem;
 class QMenu;
 class InfoWindow;
 class MessageDialog;
+class BansDialog;
+class OptionsDialog;
 class Prompter;
 class Registry;
 class TrayIcon;
@@ -81,6 +83,7 @@ public:
     QMenu* serverPopup() const { return m_mnuServer; }
     MessageDialog* messageDialog() const { return m_frmMessage; }
     InfoWindow* infoWindow() const { return m_frmInfo; }
+    BansDialog* bansDialog() const;
 
     // Where "temp.txt" is written (the current folder unless a test says otherwise).
     void setDetailsFileFolder(const QString& folder) { m_detailsFolder = folder; }
@@ -133,5 +136,7 @@ private:
 
     QPointer<MessageDialog> m_frmMessage;
     QPointer<InfoWindow> m_frmInfo;
+    QPointer<BansDialog> m_frmBans;
+    QPointer<OptionsDialog> m_frmOptions;
     TrayIcon* m_tray = nullptr;
 };

@@ -1,4 +1,7 @@
 #include "host/registry.h"
+#include "ui/accounts_dialog.h"
+#include "ui/bans_dialog.h"
+#include "ui/options_dialog.h"
 #include "ui/info_window.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
@@ -54,8 +57,11 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::mnuOptions_Click() {
-    if (m_openers.options)
+    if (m_openers.options) {
         m_openers.options(this);
+        return;
+    }
+    OptionsDialog::showOrRaise(m_frmOptions, m_registry.settings(), m_registry.serviceManager(), m_prompter, this);
 }
 
 void MainWindow::mnuServerMessage_Click() {
@@ -73,13 +79,27 @@ void MainWindow::mnuAccountsNew_Click() {
 }
 
 void MainWindow::mnuAccountsEdit_Click() {
-    if (m_openers.accounts)
+    if (m_openers.accounts) {
         m_openers.accounts(this);
+        return;
+    }
+    // Modal: the main window waits, sockets and timers keep running.
+    AccountsDialog accounts(m_registry, m_prompter, this);
+    accounts.exec();
 }
 
 void MainWindow::mnuEditBanList_Click() {
-    if (m_openers.bans)
+    if (m_openers.bans) {
         m_openers.bans(this);
+        return;
+    }
+    if (!m_frmBans) {
+        m_frmBans = new BansDialog(m_registry, m_prompter, this);
+        m_frmBans->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    m_frmBans->show();
+    m_frmBans->raise();
+    m_frmBans->activateWindow();
 }
 
 void MainWindow::setServerViewVisible(bool visible) {
@@ -105,3 +125,5 @@ void MainWindow::mnuSendMessage_Click() {
     m_frmMessage->showDialog();
     m_frmMessage->selectRecipient(selected);
 }
+
+BansDialog* MainWindow::bansDialog() const { return m_frmBans; }

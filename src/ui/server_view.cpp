@@ -65,9 +65,10 @@ void MainWindow::buildServerView(QWidget* parent) {
     row->addWidget(m_fraInfo, 1);
     layout->addLayout(row, 1);
 
-    m_lblStatus = new QLabel(QStringLiteral("Accesses/Hour = 0"), parent);
+    m_lblStatus = new QLabel(m_registry.accessRateText(), parent);
     m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
     layout->addWidget(m_lblStatus);
+    connect(&m_registry, &Registry::accessRateTextChanged, m_lblStatus, &QLabel::setText);
 
     OnlineServerList& online = m_registry.onlineServers();
     for (const QString& t : online.texts())
