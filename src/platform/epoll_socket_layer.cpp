@@ -204,7 +204,7 @@ void EpollSocketLayer::readFrom(int index) {
         ended = true;
     if (ended)
         c.peerGone = true;
-    if (!c.inbox.isEmpty())
+    if (n > 0)
         emit dataArrival(index);
     if (ended && m_conn[index].fd >= 0 && m_conn[index].generation == generation) {
         // Nothing more will come: stop watching, and let the registry close it.

@@ -1,0 +1,151 @@
+// The epoll socket layer on real loopback connections.
+#include "platform/epoll_socket_layer.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+namespace {
+struct Layer {
+    EpollSocketLayer layer;
+    QSignalSpy requests{&layer, &SocketLayer::connectionRequest};
+    QSignalSpy arrivals{&layer, &SocketLayer::dataArrival};
+    QSignalSpy completions{&layer, &SocketLayer::sendComplete};
+    QSignalSpy errors{&layer, &SocketLayer::error};
+    bool listening = false;
+    Layer() {
+        QString error;
+        listening = layer.listen(QHostAddress::LocalHost, 0, &error);
+    }
+};
+
+// Connects a client and takes it into `index`.
+std::unique_ptr<QTcpSocket> connectInto(Layer& l, int index) {
+    auto client = std::make_unique<QTcpSocket>();
+    client->connectToHost(QHostAddress::LocalHost, l.layer.localPort());
+    if (!client->waitForConnected(3000))
+        return nullptr;
+    QElapsedTimer t;
+    t.start();
+    while (!l.layer.hasPendingConnection() && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    if (!l.layer.acceptInto(index))
+        return nullptr;
+    return client;
+}
+} // namespace
+
+class EpollSocketLayerTest : public QObject {
+    Q_OBJECT
+private slots:
+    void acceptReadWriteClose() {
+        Layer l;
+        QVERIFY(l.listening);
+        QVERIFY(l.layer.localPort() != 0);
+        auto client = connectInto(l, 3);
+        QVERIFY(client);
+        QVERIFY(l.requests.count() >= 1);
+        QCOMPARE(l.layer.remoteAddress(3), QByteArray("127.0.0.1"));
+        QVERIFY(l.layer.isConnected(3));
+        QCOMPARE(l.layer.openCount(), 1);
+
+        client->write("\x00\x01\x05", 3);
+        client->flush();
+        QTRY_COMPARE(l.arrivals.count(), 1);
+        QCOMPARE(l.arrivals.at(0).at(0).toInt(), 3);
+        QCOMPARE(l.layer.takeData(3), QByteArray("\x00\x01\x05", 3));
+        QCOMPARE(l.layer.takeData(3), QByteArray());
+
+        l.layer.send(3, "hello");
+        QCOMPARE(l.completions.count(), 0); // never from inside send()
+        QTRY_COMPARE(l.completions.count(), 1);
+        QTRY_COMPARE(client->bytesAvailable(), qint64(5));
+        QCOMPARE(client->readAll(), QByteArray("hello"));
+
+        l.layer.close(3);
+        QCOMPARE(l.layer.openCount(), 0);
+        QVERIFY(!l.layer.isConnected(3));
+        QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    void peerLeavingRaisesError() {
+        Layer l;
+        auto client = connectInto(l, 7);
+        QVERIFY(client);
+        client->write("abc");
+        client->flush();
+        client->disconnectFromHost();
+        QTRY_COMPARE(l.errors.count(), 1);
+        QCOMPARE(l.errors.at(0).at(0).toInt(), 7);
+        // What arrived before the end is still delivered first.
+        QCOMPARE(l.arrivals.count(), 1);
+        QCOMPARE(l.layer.takeData(7), QByteArray("abc"));
+        QVERIFY(!l.layer.isConnected(7));
+        l.layer.close(7);
+    }
+
+    void refusedCallerGetsNoticeAndEnd() {
+        Layer l;
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, l.layer.localPort());
+        QVERIFY(client.waitForConnected(3000));
+        QTRY_VERIFY(l.layer.hasPendingConnection());
+        l.layer.refuse(QByteArray("\x00\x02\x00\x04", 4));
+        QVERIFY(!l.layer.hasPendingConnection());
+        QTRY_COMPARE(client.state(), QAbstractSocket::UnconnectedState);
+        QCOMPARE(client.readAll(), QByteArray("\x00\x02\x00\x04", 4));
+        QCOMPARE(l.layer.openCount(), 0);
+    }
+
+    void slowReaderHoldsOutputUntilDrained() {
+        Layer l;
+        auto client = connectInto(l, 1);
+        QVERIFY(client);
+        client->setReadBufferSize(1); // the client reads nothing for now
+        const QByteArray chunk(1 << 20, 'x');
+        for (int i = 0; i < 16; ++i)
+            l.layer.send(1, chunk);
+        QVERIFY(l.layer.unsentBytes(1) > 0);
+        QCoreApplication::processEvents();
+        QCOMPARE(l.completions.count(), 0);
+        client->setReadBufferSize(0);
+        qint64 received = 0;
+        QElapsedTimer t;
+        t.start();
+        while (received < 16 * chunk.size() && t.elapsed() < 10000) {
+            client->waitForReadyRead(20);
+            received += client->readAll().size();
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(received, qint64(16) * chunk.size());
+        QTRY_COMPARE(l.layer.unsentBytes(1), qint64(0));
+        QTRY_VERIFY(l.completions.count() >= 1);
+    }
+
+    void listenFailureIsReported() {
+        QTcpServer blocker;
+        QVERIFY(blocker.listen(QHostAddress::LocalHost, 0));
+        EpollSocketLayer layer;
+        QString error;
+        QVERIFY(!layer.listen(QHostAddress::LocalHost, blocker.serverPort(), &error));
+        QVERIFY(error.startsWith("bind"));
+    }
+
+    void reusedIndexIgnoresOldEvents() {
+        Layer l;
+        auto first = connectInto(l, 2);
+        QVERIFY(first);
+        l.layer.send(2, "x");
+        l.layer.close(2); // closed before its completion was delivered
+        auto second = connectInto(l, 2);
+        QVERIFY(second);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        QCOMPARE(l.completions.count(), 0);
+        QVERIFY(l.layer.isConnected(2));
+    }
+};
+
+QTEST_GUILESS_MAIN(EpollSocketLayerTest)
+#include "tst_epoll_socket_layer.moc"
