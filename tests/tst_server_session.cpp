@@ -174,6 +174,21 @@ private slots:
         QCOMPARE(f.reg().onlineServers().texts(), QStringList{"alpha"});
     }
 
+    void refusedLoginDoesNotLockTheAccountOut() {
+        RegistryFixture f;
+        // A login for a name that does not exist yet waits for its refusal to leave...
+        const int early = f.connect();
+        f.send(early, frame(1, fields("latecomer", "pw")));
+        QCOMPARE(f.received(early), QByteArray("\x00\x01\x03", 3));
+        QVERIFY(f.isOpen(early));
+        // ...while the account is created and its server logs in.
+        accounts(f).add(account("latecomer", "pw"));
+        const int real = f.connect();
+        f.send(real, frame(1, fields("latecomer", "pw")));
+        QCOMPARE(f.reg().slot(f.slotOf(real)).Mode, SessionMode::Server);
+        QVERIFY(f.isOpen(real));
+    }
+
     void nameAndDescriptionReport() {
         RegistryFixture f;
         const int p = registerServer(f, "srv");

@@ -139,10 +139,14 @@ void login(Registry& registry, int slot, quint8, QByteArrayView payload) {
         replyThenClose(registry, slot, Reply::WrongPassword);
         return;
     }
+    // Only sessions that are logged in count: a connection whose login was
+    // refused keeps the name it tried until its refusal has been sent, and
+    // must not lock that account out meanwhile.
     const QByteArray wanted = CodePage::upper(s.ServerId);
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
-        if (i != slot && registry.slot(i).ServerId.size() == wanted.size() &&
-            CodePage::upper(registry.slot(i).ServerId) == wanted) {
+        const ClientSlot& other = registry.slot(i);
+        if (i != slot && other.Mode == SessionMode::Server && other.ServerId.size() == wanted.size() &&
+            CodePage::upper(other.ServerId) == wanted) {
             registry.closeClient(slot);
             return;
         }
