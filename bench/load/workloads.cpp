@@ -209,6 +209,18 @@ void finish(const LoadOptions& o, LoadResult* r, Engine& e, uint64_t start, cons
     r->peakRssKb = after.peakRssKb;
 }
 
+// Answers the registry's probes of idle servers: reads what waits (the probes)
+// and sends an empty keep-alive.
+void keepServersAlive(const std::vector<int>& fds) {
+    static const char keepAlive[] = {0, 1, char(255)};
+    char sink[512];
+    for (int fd : fds) {
+        while (::recv(fd, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+        }
+        ::send(fd, keepAlive, sizeof keepAlive, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+}
+
 bool churn(const LoadOptions& o, LoadResult* r) {
     const auto servers = makeServers(kChurnServers, "churn");
     std::vector<int> fds;
@@ -233,6 +245,7 @@ bool churn(const LoadOptions& o, LoadResult* r) {
     };
     for (int i = 0; i < kChurnClients; ++i)
         openNext(i);
+    uint64_t lastKeepAlive = start;
     const uint64_t until = o.churnCycles > 0 ? ~0ull : start + uint64_t(o.seconds * 1e9);
     e.run(
         until, [&](int i) { e.request(i, queries[1], &pages.at(1)); },
@@ -250,6 +263,13 @@ bool churn(const LoadOptions& o, LoadResult* r) {
             openNext(i);
         },
         [&] {
+            // The logged-in servers stay idle; a long run keeps them alive as a
+            // real server would, or the registry's keep-alive rule drops them.
+            const uint64_t now = Net::nowNs();
+            if (now - lastKeepAlive > 10'000'000'000ull) {
+                lastKeepAlive = now;
+                keepServersAlive(fds);
+            }
             // Lost connections are replaced; a bounded run ends when all are in.
             bool anyOpen = false;
             for (int i = 0; i < kChurnClients; ++i) {
