@@ -20,6 +20,7 @@ struct SampleAccount {
 };
 
 // Documentation address ranges only: the pictures name no real machine.
+// The servers log in from 203.0.113.x and 192.0.2.x, the bans cover others.
 const SampleAccount kAccounts[] = {
     {"Ravenmoor", "gr3yWolf", "Ravenmoor Classic", "Hardcore PvE with weekly resets and friendly staff",
      "http://ravenmoor.example.org/update", 1},
@@ -99,7 +100,7 @@ bool SampleRegistry::addBans(QString* error) {
     const BanRecord list[] = {
         {0, QStringLiteral("Chargebacks"), editedBanAddress(), QStringLiteral("Repeated fake server registrations"),
          QDate(2024, 6, 30)},
-        {0, QStringLiteral("Scanner"), QStringLiteral("192.0.2.0"), QStringLiteral("Port scans from this network"),
+        {0, QStringLiteral("Scanner"), QStringLiteral("198.18.0.0"), QStringLiteral("Port scans from this network"),
          std::nullopt},
         {0, QStringLiteral("Flooder"), QStringLiteral("203.0.113.200"), QStringLiteral("Connection flooding"),
          QDate(2024, 4, 1)},
@@ -128,7 +129,7 @@ bool SampleRegistry::logInServers(QString* error) {
     for (const SampleServer& s : kOnline) {
         m_clock.advance(850);
         const int peer = m_net.connectPeer(s.address);
-        m_net.peerSends(peer, frame(0, twoFields(s.user, s.password)));
+        m_net.peerSends(peer, frame(1, twoFields(s.user, s.password)));
         const int index = m_net.peer(peer).index;
         if (index == 0 || m_registry->slot(index).Mode != SessionMode::Server) {
             *error = QStringLiteral("the sample server %1 did not log in").arg(QLatin1String(s.user));
@@ -139,7 +140,7 @@ bool SampleRegistry::logInServers(QString* error) {
 
     // A new account, created at login, whose server then goes away again.
     m_clock.advance(2300);
-    const int newcomer = m_net.connectPeer("198.51.100.140");
+    const int newcomer = m_net.connectPeer("192.0.2.140");
     m_net.peerSends(newcomer, frame(0, twoFields("Northwatch", "north_1")));
     const int newcomerSlot = m_net.peer(newcomer).index;
     if (newcomerSlot == 0 || m_registry->slot(newcomerSlot).Mode != SessionMode::Server) {
