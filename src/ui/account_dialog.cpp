@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 
 namespace {
 
@@ -49,6 +50,10 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
     m_txtDescription->setObjectName(QStringLiteral("txtDescription"));
     m_txtDescription->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_txtDescription->setTabChangesFocus(true);
+    // Room for four lines: a description is at most 50 characters.
+    m_txtDescription->setFixedHeight(m_txtDescription->fontMetrics().lineSpacing() * 4 +
+                                     2 * (m_txtDescription->frameWidth() +
+                                          int(m_txtDescription->document()->documentMargin())));
     m_txtUpdateURL = lineEdit(QStringLiteral("txtUpdateURL"), 255, this);
     m_chkOfficial = new QCheckBox(QStringLiteral("Official"), this);
     m_chkOfficial->setObjectName(QStringLiteral("chkOfficial"));
@@ -73,11 +78,13 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
     grid->addWidget(label(QStringLiteral("lblUpdateURL"), QStringLiteral("Update URL:"), this), 5, 0);
     grid->addWidget(m_txtUpdateURL, 5, 1);
     grid->addWidget(m_chkOfficial, 6, 1);
+    // Extra height goes between the fields and the buttons, which stay at the bottom.
+    grid->setRowStretch(7, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(m_btnCancel);
     buttons->addWidget(m_btnOk);
-    grid->addLayout(buttons, 7, 0, 1, 2);
+    grid->addLayout(buttons, 8, 0, 1, 2);
 
     setTabOrder(m_txtUser, m_txtPassword1);
     setTabOrder(m_txtPassword1, m_txtPassword2);
@@ -104,6 +111,8 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
         QPalette grey = m_txtUser->palette();
         grey.setColor(QPalette::Disabled, QPalette::Base, QColor(192, 192, 192));
         grey.setColor(QPalette::Base, QColor(192, 192, 192));
+        // The fixed name must stay readable on the grey.
+        grey.setColor(QPalette::Disabled, QPalette::Text, grey.color(QPalette::Active, QPalette::Text));
         m_txtUser->setPalette(grey);
         if (const auto record = m_registry.database().accounts().findByBookmark(*m_editBookmark)) {
             m_loaded = true;

@@ -38,6 +38,8 @@ OptionsDialog::OptionsDialog(Settings& settings, ServiceManager& service, Prompt
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_chkService);
     layout->addWidget(m_chkAutoAllow);
+    layout->addSpacing(6);
+    layout->addStretch(1);
     layout->addLayout(buttons);
 
     connect(m_cmdOK, &QPushButton::clicked, this, &OptionsDialog::cmdOK_Click);
