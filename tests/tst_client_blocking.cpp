@@ -1,4 +1,5 @@
 // The blocking client and the paged list fetch against a scripted registry.
+#include "support/byte_literals.h"
 #include "client/blocking_client.h"
 #include "client/list_paging.h"
 #include "client/messages.h"
@@ -13,12 +14,6 @@ using namespace TavClient;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 QList<ListedServer> servers(int count) {
     QList<ListedServer> out;

@@ -1,4 +1,5 @@
 // The incremental reader must give the same frames however the stream is cut.
+#include "support/byte_literals.h"
 #include "client/frame_codec.h"
 
 #include <QTest>
@@ -7,12 +8,6 @@ using namespace TavClient;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 // Frames: a login, an empty-payload keep-alive, a length-0 frame (skipped),
 // and a 511-byte message at the limit.

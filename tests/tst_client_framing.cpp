@@ -1,5 +1,6 @@
 // The peer side of the byte layout: every message a peer sends, every reply it
 // reads, and the paging a list reply follows.
+#include "support/byte_literals.h"
 #include "client/frame_codec.h"
 #include "client/list_paging.h"
 #include "client/messages.h"
@@ -12,12 +13,6 @@ using namespace TavClient;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 Frame frameOf(const QByteArray& wire) {
     FrameReader reader(kMaxReplyLength);

@@ -1,5 +1,6 @@
 // tavctl as a user runs it: arguments, texts, exit codes, and the exact
 // frames it puts on the wire, against a scripted registry.
+#include "support/byte_literals.h"
 #include "client/frame_codec.h"
 #include "client/list_paging.h"
 #include "client/messages.h"
@@ -20,12 +21,6 @@ namespace {
 const QByteArray kFirst = "QWZRTPLKMX";
 const QByteArray kSecond = "ZKRTQWPMNBVCXLKJHGFD";
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(char(v));
-    return out;
-}
 
 struct Run {
     int exitCode = -1;

@@ -1,4 +1,5 @@
 // The INI reader and writer: profile read semantics and line-preserving writes.
+#include "support/test_files.h"
 #include "platform/ini_file.h"
 
 #include <QDir>
@@ -11,16 +12,6 @@
 
 namespace {
 
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 } // namespace
 

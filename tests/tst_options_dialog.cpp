@@ -1,5 +1,6 @@
 // frmOptions: the order of its steps on OK, what is written to server.ini,
 // the service install/uninstall outcomes and their messages, and Cancel.
+#include "support/test_files.h"
 #include "host/settings.h"
 #include "platform/service_manager.h"
 #include "support/recording_prompter.h"
@@ -18,16 +19,6 @@ namespace {
 const QString kInstallError = QStringLiteral("There was an error installing the registry as a service.");
 const QString kUninstallError = QStringLiteral("There was an error uninstalling the registry as a service.");
 
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // Records each call together with the settings file as it was at that moment.
 class FakeService final : public ServiceManager {

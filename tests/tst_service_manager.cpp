@@ -1,5 +1,6 @@
 // Installing and removing the systemd unit with a stand-in systemctl, and the
 // readiness notification on a real notify socket.
+#include "support/test_files.h"
 #include "platform/service_manager.h"
 
 #include <QDir>
@@ -16,16 +17,6 @@
 
 namespace {
 
-QByteArray contents(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 
 // A temporary unit folder and a systemctl stand-in that logs each call (and
 // whether the unit file existed then) and fails the command named in "fail-on".
