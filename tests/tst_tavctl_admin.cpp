@@ -80,7 +80,7 @@ private slots:
 
     void shutdownEndsTheRegistry() {
         QCOMPARE(tavctl({"shutdown"}).code, 0);
-        QVERIFY(m_registry.waitForFinished(10000));
+        QVERIFY(m_registry.state() == QProcess::NotRunning || m_registry.waitForFinished(10000));
         QCOMPARE(m_registry.exitCode(), 0);
         const Run after = tavctl({"operations"});
         QCOMPARE(after.code, 3);
