@@ -17,8 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!again || *again != *date)
             FuzzHarness::fail("a shown date does not read back as the same day");
     }
+    // The address is the text before the first " - " of a list line, so an
+    // address is taken back exactly only when it cannot form that separator
+    // itself (a dash next to a space); addresses are dotted numbers.
     BanRecord ban;
-    ban.IP = text.left(15).remove(QStringLiteral(" - "));
+    ban.IP = text.left(15).remove(QLatin1Char('-'));
     ban.UnbanDate = date;
     const std::optional<QString> address = BanDates::addressOfListLine(BanDates::listLine(ban));
     if (!address || *address != ban.IP)
