@@ -125,7 +125,7 @@ private slots:
         QFETCH(QString, password);
         AccountDialog d(f->reg(), prompter, std::nullopt);
         fill(d, user, password, password);
-        QVERIFY(!d.confirm());
+        QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{kRule});
         QCOMPARE(prompter.boxes[0].title, QStringLiteral("The Tarvane Classic Server Registry"));
         QCOMPARE(prompter.boxes[0].buttons, QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
@@ -139,16 +139,16 @@ private slots:
         AccountDialog d(f->reg(), prompter, std::nullopt);
         // Both a mismatch and a taken name: only the mismatch is reported.
         fill(d, "BOB", "Secret1", "other");
-        QVERIFY(!d.confirm());
+        QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{"The two passwords entered do not match!"});
         prompter.clear();
         fill(d, "BOB", "Secret1", "SECRET1");
-        QVERIFY(!d.confirm());
+        QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{"An account by that name already exists!"});
         prompter.clear();
         fill(d, "Joe_1", "Secret1", "sECRET1");
         child<QLineEdit>(d, "txtName")->setText("Joe's");
-        QVERIFY(d.confirm());
+        QVERIFY(d.btnOk_Click());
         QVERIFY(prompter.boxes.isEmpty());
         QCOMPARE(d.result(), int(QDialog::Accepted));
         const auto stored = accounts().find("joe_1");
@@ -176,7 +176,7 @@ private slots:
         child<QLineEdit>(d, "txtPassword2")->setText("NEWPASS");
         child<QLineEdit>(d, "txtUpdateURL")->setText("");
         child<QCheckBox>(d, "chkOfficial")->setChecked(false);
-        QVERIFY(d.confirm());
+        QVERIFY(d.btnOk_Click());
         const auto r = accounts().findByBookmark(id);
         QCOMPARE(r->User, QStringLiteral("carl"));
         QCOMPARE(r->Password, QStringLiteral("newpass"));
@@ -190,7 +190,7 @@ private slots:
         accounts().add(account("other"));
         AccountDialog d(f->reg(), prompter, id);
         QVERIFY(accounts().remove("GONE"));
-        QVERIFY(!d.confirm());
+        QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{"The selected account no longer exists."});
         QCOMPARE(prompter.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(accounts().names(), QStringList{"other"});
@@ -230,7 +230,7 @@ private slots:
         list.setAccountDialogRunner([&](AccountDialog& d) {
             editMode = d.isEditMode();
             fill(d, "dora", "secret", "secret");
-            d.confirm();
+            d.btnOk_Click();
         });
         child<QPushButton>(list, "btnNew")->click();
         QCOMPARE(editMode, std::optional<bool>(false));

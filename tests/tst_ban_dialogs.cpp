@@ -102,11 +102,11 @@ private slots:
     }
 
     void numbersAndListLines() {
-        addDialog("one", "10.0.0.5", "spam", "12/31/26")->confirm();
+        addDialog("one", "10.0.0.5", "spam", "12/31/26")->cmdOK_Click();
         QVERIFY(prompter.boxes.isEmpty());
-        addDialog("two", "10.0.0.6")->confirm();
-        addDialog("three", "10.0.0.7")->confirm();
-        addDialog("four", "10.0.0.8")->confirm();
+        addDialog("two", "10.0.0.6")->cmdOK_Click();
+        addDialog("three", "10.0.0.7")->cmdOK_Click();
+        addDialog("four", "10.0.0.8")->cmdOK_Click();
         QCOMPARE(bans().findByName("one")->Number, 1);
         QCOMPARE(bans().findByName("four")->Number, 4);
         QCOMPARE(bans().findByName("one")->UnbanDate, std::optional<QDate>(QDate(2026, 12, 31)));
@@ -126,13 +126,13 @@ private slots:
         QVERIFY(bans().remove(2));
         // count + 1 = 3 is taken: the lowest free number is used.
         BanDialog* d = addDialog("new", "2.2.2.2");
-        QVERIFY(d->confirm());
+        QVERIFY(d->cmdOK_Click());
         QCOMPARE(bans().findByName("new")->Number, 2);
         QCOMPARE(bans().count(), 3);
         // count + 1 is preferred when free.
         QVERIFY(bans().remove(1));
         QCOMPARE(bans().nextFreeNumber(), std::optional<int>(1));
-        QVERIFY(addDialog("next", "3.3.3.3")->confirm());
+        QVERIFY(addDialog("next", "3.3.3.3")->cmdOK_Click());
         QCOMPARE(bans().findByName("next")->Number, 1); // count 2 + 1 = 3 taken, 1 is free
     }
 
@@ -140,7 +140,7 @@ private slots:
         for (int i = 1; i <= 255; ++i)
             QVERIFY(bans().add(BanRecord{i, QString("b%1").arg(i), QString("1.1.%1.1").arg(i), {}, {}}));
         BanDialog* d = addDialog("extra", "9.9.9.9");
-        QVERIFY(!d->confirm());
+        QVERIFY(!d->cmdOK_Click());
         QCOMPARE(prompter.texts(), QStringList{"The ban list is full."});
         QCOMPARE(bans().count(), 255);
         QVERIFY(d->isVisible());
@@ -171,7 +171,7 @@ private slots:
         QFETCH(QString, message);
         QVERIFY(bans().add(BanRecord{1, "taken", "5.5.5.5", {}, {}}));
         BanDialog* d = addDialog(name, ip, reason);
-        QVERIFY(!d->confirm());
+        QVERIFY(!d->cmdOK_Click());
         QCOMPARE(prompter.texts(), QStringList{message});
         QCOMPARE(prompter.boxes[0].title, QStringLiteral("The Tarvane Classic Server Registry"));
         QCOMPARE(prompter.boxes[0].buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
@@ -183,18 +183,18 @@ private slots:
 
     void datesThatDoNotConvertStillStoreTheBan() {
         BanDialog* d = addDialog("baddate", "7.7.7.7", "", "31/31/31");
-        QVERIFY(d->confirm());
+        QVERIFY(d->cmdOK_Click());
         QCOMPARE(prompter.texts(), QStringList{"Enter a valid date using the mm/dd/yy format."});
         QCOMPARE(bans().findByName("baddate")->UnbanDate, std::nullopt);
         // Editing with a bad date keeps the date the ban had.
         QVERIFY(bans().add(BanRecord{9, "dated", "8.8.8.8", {}, QDate(2027, 1, 2)}));
-        list->refreshBanList();
+        list->RefreshBanList();
         select("8.8.8.8 - " + BanDates::display(QDate(2027, 1, 2)));
-        list->editBan();
+        list->cmdEditBan_Click();
         d = list->banDialog();
         child<QLineEdit>(d, "txtUnbanDate")->setText("soon");
         prompter.clear();
-        QVERIFY(d->confirm());
+        QVERIFY(d->cmdOK_Click());
         QCOMPARE(prompter.texts(), QStringList{"Enter a valid date using the mm/dd/yy format."});
         QCOMPARE(bans().findByName("dated")->UnbanDate, std::optional<QDate>(QDate(2027, 1, 2)));
     }
@@ -221,9 +221,9 @@ private slots:
     void editCannotChangeTheNameAndDoesNotCheckTheAddress() {
         QVERIFY(bans().add(BanRecord{1, "first", "1.1.1.1", {"why"}, {}}));
         QVERIFY(bans().add(BanRecord{2, "second", "2.2.2.2", {}, {}}));
-        list->refreshBanList();
+        list->RefreshBanList();
         select("2.2.2.2 - ");
-        list->editBan();
+        list->cmdEditBan_Click();
         BanDialog* d = list->banDialog();
         QCOMPARE(d->windowTitle(), QStringLiteral("TavRegistry [Edit Ban]"));
         QVERIFY(!d->isAddMode());
@@ -233,7 +233,7 @@ private slots:
         QCOMPARE(child<QLineEdit>(d, "txtUnbanDate")->text(), QString());
         child<QLineEdit>(d, "txtIP")->setText("1.1.1.1");
         child<QPlainTextEdit>(d, "txtReason")->setPlainText("changed");
-        QVERIFY(d->confirm());
+        QVERIFY(d->cmdOK_Click());
         QVERIFY(prompter.boxes.isEmpty());
         const auto edited = bans().findByNumber(2);
         QCOMPARE(edited->Name, QStringLiteral("second"));
@@ -246,16 +246,16 @@ private slots:
     void vanishedBanWhileEditing() {
         QVERIFY(bans().add(BanRecord{1, "keep", "1.1.1.1", {}, {}}));
         QVERIFY(bans().add(BanRecord{2, "gone", "2.2.2.2", {}, {}}));
-        list->refreshBanList();
+        list->RefreshBanList();
         const QString question = QStringLiteral("The account being edited no longer exists, would you like to create it?");
 
         // No: nothing stored, the dialog closes.
         select("2.2.2.2 - ");
-        list->editBan();
+        list->cmdEditBan_Click();
         QPointer<BanDialog> d = list->banDialog();
         QVERIFY(bans().remove(2));
         prompter.answers = {QMessageBox::No};
-        QVERIFY(!d->confirm());
+        QVERIFY(!d->cmdOK_Click());
         QCOMPARE(prompter.texts(), QStringList{question});
         QCOMPARE(prompter.boxes[0].buttons, QMessageBox::Yes | QMessageBox::No);
         flushDeletes();
@@ -264,26 +264,26 @@ private slots:
 
         // Yes: stored anew under a fresh number.
         QVERIFY(bans().add(BanRecord{2, "gone", "2.2.2.2", {}, {}}));
-        list->refreshBanList();
+        list->RefreshBanList();
         select("2.2.2.2 - ");
-        list->editBan();
+        list->cmdEditBan_Click();
         d = list->banDialog();
         QVERIFY(bans().remove(2));
         prompter.clear();
         prompter.answers = {QMessageBox::Yes};
-        QVERIFY(d->confirm());
+        QVERIFY(d->cmdOK_Click());
         QCOMPARE(d->windowTitle(), QStringLiteral("TavRegistry [Add Ban]"));
         QCOMPARE(bans().findByName("gone")->Number, 2);
 
         // With the table empty and No, the dialog stays open.
-        list->refreshBanList();
+        list->RefreshBanList();
         select("1.1.1.1 - ");
-        list->editBan();
+        list->cmdEditBan_Click();
         d = list->banDialog();
         QVERIFY(bans().removeAll());
         prompter.clear();
         prompter.answers = {QMessageBox::No};
-        QVERIFY(!d->confirm());
+        QVERIFY(!d->cmdOK_Click());
         flushDeletes();
         QVERIFY(d && d->isVisible());
         QCOMPARE(bans().count(), 0);
@@ -291,41 +291,41 @@ private slots:
 
     void listCommandsWithoutASelectionOrWithAStaleList() {
         child<QPushButton>(list.get(), "cmdRefreshList")->click();
-        list->deleteBan();
-        list->editBan();
+        list->cmdDelBan_Click();
+        list->cmdEditBan_Click();
         QCOMPARE(prompter.texts(), QStringList({"Select a ban, then click edit.", "Select a ban, then click edit."}));
         QVERIFY(!list->banDialog());
 
         QVERIFY(bans().add(BanRecord{1, "a", "1.1.1.1", {}, {}}));
         QVERIFY(bans().add(BanRecord{2, "b", "2.2.2.2", {}, {}}));
-        list->refreshBanList();
+        list->RefreshBanList();
         auto* lst = child<QListWidget>(list.get(), "lstIPs");
         lst->item(0)->setText("garbled");
         select("garbled");
         prompter.clear();
-        list->editBan();
+        list->cmdEditBan_Click();
         QCOMPARE(prompter.texts(), QStringList{"There was an error involving the list."});
 
         select("2.2.2.2 - ");
         QVERIFY(bans().remove(2));
         prompter.clear();
-        list->editBan();
+        list->cmdEditBan_Click();
         QCOMPARE(prompter.texts(), QStringList{"The IP was not found in the datebase, refresh the list."});
         prompter.clear();
-        list->deleteBan(); // not found: nothing happens
+        list->cmdDelBan_Click(); // not found: nothing happens
         QVERIFY(prompter.boxes.isEmpty());
         QCOMPARE(bans().count(), 1);
 
         QVERIFY(bans().removeAll());
         prompter.clear();
-        list->deleteBan();
+        list->cmdDelBan_Click();
         QCOMPARE(prompter.texts(), QStringList{"There are no bans in the database, refresh the list."});
     }
 
     void deleteRemovesTheLineAndLiftsTheBan() {
         QVERIFY(bans().add(BanRecord{1, "local", "127.0.0.0", {}, {}}));
         QVERIFY(bans().add(BanRecord{2, "other", "10.9.9.9", {}, {}}));
-        list->refreshBanList();
+        list->RefreshBanList();
         const int refused = f->connect("127.0.0.1");
         QVERIFY(!f->isOpen(refused));
         select("127.0.0.0 - ");

@@ -103,7 +103,7 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
             m_txtDescription->moveCursor(QTextCursor::End);
         }
     });
-    connect(m_btnOk, &QPushButton::clicked, this, &AccountDialog::confirm);
+    connect(m_btnOk, &QPushButton::clicked, this, &AccountDialog::btnOk_Click);
     connect(m_btnCancel, &QPushButton::clicked, this, &QDialog::reject);
 
     if (m_editBookmark) {
@@ -136,7 +136,7 @@ void AccountDialog::say(const QString& text) {
     m_prompter.message(this, applicationTitle(), text, QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore);
 }
 
-bool AccountDialog::confirm() {
+bool AccountDialog::btnOk_Click() {
     const QString user = m_txtUser->text();
     const QString password = m_txtPassword1->text();
     if (!isAcceptableAccountName(user) || !isAcceptableAccountName(password)) {

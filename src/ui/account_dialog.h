@@ -22,8 +22,8 @@ public:
     // False when the account to edit no longer exists (the dialog is then empty).
     bool loadedRecord() const { return m_loaded; }
 
-    // btnOk_Click: checks, stores, closes. Returns true when something was stored.
-    bool confirm();
+    // Checks, stores, closes. Returns true when something was stored.
+    bool btnOk_Click();
 
     static QString ruleMessage();
 

@@ -51,17 +51,17 @@ AccountsDialog::AccountsDialog(Registry& registry, Prompter& prompter, QWidget* 
     });
     connect(m_lstAccounts, &QListWidget::itemDoubleClicked, this, [this] {
         if (m_btnEdit->isEnabled())
-            editAccount();
+            btnEdit_Click();
     });
-    connect(m_btnNew, &QPushButton::clicked, this, &AccountsDialog::newAccount);
-    connect(m_btnEdit, &QPushButton::clicked, this, &AccountsDialog::editAccount);
-    connect(m_btnDelete, &QPushButton::clicked, this, &AccountsDialog::deleteAccount);
+    connect(m_btnNew, &QPushButton::clicked, this, &AccountsDialog::btnNew_Click);
+    connect(m_btnEdit, &QPushButton::clicked, this, &AccountsDialog::btnEdit_Click);
+    connect(m_btnDelete, &QPushButton::clicked, this, &AccountsDialog::btnDelete_Click);
     connect(m_btnOk, &QPushButton::clicked, this, &QDialog::accept);
 
-    listAccounts();
+    ListAccounts();
 }
 
-void AccountsDialog::listAccounts() {
+void AccountsDialog::ListAccounts() {
     m_lstAccounts->clear();
     m_lstAccounts->addItems(m_registry.database().accounts().names());
     m_btnDelete->setEnabled(false);
@@ -70,10 +70,10 @@ void AccountsDialog::listAccounts() {
 
 void AccountsDialog::runAccountDialog(AccountDialog& dialog) {
     m_runDialog(dialog);
-    listAccounts();
+    ListAccounts();
 }
 
-void AccountsDialog::newAccount() {
+void AccountsDialog::btnNew_Click() {
     AccountDialog dialog(m_registry, m_prompter, std::nullopt, this);
     runAccountDialog(dialog);
 }
@@ -81,10 +81,10 @@ void AccountsDialog::newAccount() {
 void AccountsDialog::showVanished() {
     m_prompter.message(this, applicationTitle(), QStringLiteral("The selected account no longer exists."),
                        QMessageBox::Ok);
-    listAccounts();
+    ListAccounts();
 }
 
-void AccountsDialog::editAccount() {
+void AccountsDialog::btnEdit_Click() {
     const QListWidgetItem* item = m_lstAccounts->currentItem();
     if (!item)
         return;
@@ -97,7 +97,7 @@ void AccountsDialog::editAccount() {
     runAccountDialog(dialog);
 }
 
-void AccountsDialog::deleteAccount() {
+void AccountsDialog::btnDelete_Click() {
     const QListWidgetItem* item = m_lstAccounts->currentItem();
     if (!item)
         return;

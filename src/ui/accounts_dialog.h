@@ -16,12 +16,12 @@ class AccountsDialog final : public QDialog {
 public:
     AccountsDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
 
-    // ListAccounts: refills the list; Edit and Delete wait for a click.
-    void listAccounts();
+    // Refills the list; Edit and Delete wait for a click.
+    void ListAccounts();
 
-    void newAccount();     // btnNew_Click
-    void editAccount();    // btnEdit_Click
-    void deleteAccount();  // btnDelete_Click
+    void btnNew_Click();
+    void btnEdit_Click();
+    void btnDelete_Click();
 
     // How the account dialog is shown; modal by default. Tests replace it to
     // work the dialog without a nested event loop.

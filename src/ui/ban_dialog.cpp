@@ -63,7 +63,7 @@ BanDialog::BanDialog(Registry& registry, Prompter& prompter, QWidget* parent)
     setTabOrder(m_txtUnbanDate, m_cmdOK);
     setTabOrder(m_cmdOK, m_cmdCancel);
 
-    connect(m_cmdOK, &QPushButton::clicked, this, &BanDialog::confirm);
+    connect(m_cmdOK, &QPushButton::clicked, this, &BanDialog::cmdOK_Click);
     connect(m_cmdCancel, &QPushButton::clicked, this, [this] {
         hide();
         deleteLater();
@@ -115,7 +115,7 @@ void BanDialog::finish() {
     deleteLater();
 }
 
-bool BanDialog::confirm() {
+bool BanDialog::cmdOK_Click() {
     const QString name = m_txtName->text();
     const QString ip = m_txtIP->text();
     if (name.isEmpty()) {
@@ -171,7 +171,7 @@ bool BanDialog::confirm() {
         if (!askToCreateVanished())
             return false; // stays open
         setWindowTitle(kAddCaption);
-        return confirm();
+        return cmdOK_Click();
     }
     const auto found = bans.findByName(name);
     if (!found) {
@@ -180,7 +180,7 @@ bool BanDialog::confirm() {
             return false;
         }
         setWindowTitle(kAddCaption);
-        return confirm();
+        return cmdOK_Click();
     }
     BanRecord ban = *found;
     ban.IP = ip;

@@ -25,10 +25,10 @@ public:
     void loadForEdit(const BanRecord& ban);
     bool isAddMode() const;
 
-    // cmdOK_Click. Returns true when a ban was stored. When the dialog is done
+    // Returns true when a ban was stored. When the dialog is done
     // (stored, or a vanished ban not re-created) it asks for the list to be
     // refreshed, hides and deletes itself.
-    bool confirm();
+    bool cmdOK_Click();
 
 signals:
     void listRefreshRequested();

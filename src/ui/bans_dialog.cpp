@@ -48,19 +48,19 @@ BansDialog::BansDialog(Registry& registry, Prompter& prompter, QWidget* parent)
     setTabOrder(m_cmdDelBan, m_cmdRefreshList);
 
     connect(m_cmdClose, &QPushButton::clicked, this, &QDialog::close);
-    connect(m_cmdAddBan, &QPushButton::clicked, this, &BansDialog::addBan);
-    connect(m_cmdEditBan, &QPushButton::clicked, this, &BansDialog::editBan);
-    connect(m_cmdDelBan, &QPushButton::clicked, this, &BansDialog::deleteBan);
-    connect(m_cmdRefreshList, &QPushButton::clicked, this, &BansDialog::refreshBanList);
+    connect(m_cmdAddBan, &QPushButton::clicked, this, &BansDialog::cmdAddBan_Click);
+    connect(m_cmdEditBan, &QPushButton::clicked, this, &BansDialog::cmdEditBan_Click);
+    connect(m_cmdDelBan, &QPushButton::clicked, this, &BansDialog::cmdDelBan_Click);
+    connect(m_cmdRefreshList, &QPushButton::clicked, this, &BansDialog::RefreshBanList);
 
-    refreshBanList();
+    RefreshBanList();
 }
 
 BansDialog::~BansDialog() { unloadBanDialog(); }
 
 void BansDialog::say(const QString& text) { m_prompter.message(this, applicationTitle(), text, QMessageBox::Ok); }
 
-void BansDialog::refreshBanList() {
+void BansDialog::RefreshBanList() {
     m_lstIPs->clear();
     const QList<BanRecord> bans = m_registry.database().bans().list();
     m_cmdEditBan->setEnabled(!bans.isEmpty());
@@ -78,13 +78,13 @@ BanDialog* BansDialog::loadBanDialog() {
     unloadBanDialog();
     m_banDialog = new BanDialog(m_registry, m_prompter, this);
     connect(m_banDialog, &BanDialog::listRefreshRequested, this, [this] {
-        refreshBanList();
+        RefreshBanList();
         show();
     });
     return m_banDialog;
 }
 
-void BansDialog::addBan() { loadBanDialog()->show(); }
+void BansDialog::cmdAddBan_Click() { loadBanDialog()->show(); }
 
 std::optional<QString> BansDialog::selectedAddress() {
     const QListWidgetItem* item = m_lstIPs->currentItem();
@@ -104,7 +104,7 @@ std::optional<QString> BansDialog::selectedAddress() {
     return address;
 }
 
-void BansDialog::editBan() {
+void BansDialog::cmdEditBan_Click() {
     unloadBanDialog();
     const auto address = selectedAddress();
     if (!address)
@@ -119,12 +119,12 @@ void BansDialog::editBan() {
     dialog->show();
 }
 
-void BansDialog::deleteBan() {
+void BansDialog::cmdDelBan_Click() {
     const auto address = selectedAddress();
     if (!address)
         return;
     if (const auto ban = m_registry.database().bans().findByIP(*address)) {
         m_registry.database().bans().remove(ban->Number);
-        refreshBanList();
+        RefreshBanList();
     }
 }

@@ -17,10 +17,10 @@ public:
     BansDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
     ~BansDialog() override;
 
-    void refreshBanList(); // RefreshBanList
-    void addBan();         // cmdAddBan_Click
-    void editBan();        // cmdEditBan_Click
-    void deleteBan();      // cmdDelBan_Click
+    void RefreshBanList();
+    void cmdAddBan_Click();
+    void cmdEditBan_Click();
+    void cmdDelBan_Click();
 
     // The open ban dialog, if any (there is at most one).
     BanDialog* banDialog() const { return m_banDialog; }

@@ -160,7 +160,7 @@ bool WindowTour::banList(QString* error) {
     if (!m_camera.take(&bans, kBanList, error))
         return false;
 
-    bans.addBan();
+    bans.cmdAddBan_Click();
     if (!bans.banDialog() || !m_camera.take(bans.banDialog(), kBanAdd, error)) {
         if (error->isEmpty())
             *error = QStringLiteral("\"Add Ban\" opened no ban dialog");
@@ -170,7 +170,7 @@ bool WindowTour::banList(QString* error) {
         *error = QStringLiteral("the ban list lost its lines");
         return false;
     }
-    bans.editBan();
+    bans.cmdEditBan_Click();
     BanDialog* edit = bans.banDialog();
     if (!edit || edit->isAddMode()) {
         *error = QStringLiteral("\"Edit Ban\" opened no ban dialog in edit mode");
