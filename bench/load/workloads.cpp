@@ -209,6 +209,16 @@ void finish(const LoadOptions& o, LoadResult* r, Engine& e, uint64_t start, cons
     r->peakRssKb = after.peakRssKb;
 }
 
+// Logs the servers in and waits until the registry lists them; fills the
+// servers' sockets and the expected list pages.
+bool bringOnline(const LoadOptions& o, LoadResult* r, const std::vector<BenchServer>& servers, std::vector<int>* fds,
+                 std::map<int, std::string>* pages) {
+    if (!logInServers(o.port, servers, fds, &r->firstError))
+        return false;
+    *pages = Expected::listPages(servers);
+    return awaitList(o.port, *pages, &r->firstError);
+}
+
 // Answers the registry's probes of idle servers: reads what waits (the probes)
 // and sends an empty keep-alive.
 void keepServersAlive(const std::vector<int>& fds) {
@@ -224,10 +234,8 @@ void keepServersAlive(const std::vector<int>& fds) {
 bool churn(const LoadOptions& o, LoadResult* r) {
     const auto servers = makeServers(kChurnServers, "churn");
     std::vector<int> fds;
-    if (!logInServers(o.port, servers, &fds, &r->firstError))
-        return false;
-    const auto pages = Expected::listPages(servers);
-    if (!awaitList(o.port, pages, &r->firstError))
+    std::map<int, std::string> pages;
+    if (!bringOnline(o, r, servers, &fds, &pages))
         return false;
     std::vector<std::string> queries(256);
     for (const auto& [first, page] : pages)
@@ -289,10 +297,8 @@ bool churn(const LoadOptions& o, LoadResult* r) {
 bool persistent(const LoadOptions& o, LoadResult* r) {
     auto servers = makeServers(kPersistentServers, "steady");
     std::vector<int> fds;
-    if (!logInServers(o.port, servers, &fds, &r->firstError))
-        return false;
-    const auto pages = Expected::listPages(servers);
-    if (!awaitList(o.port, pages, &r->firstError))
+    std::map<int, std::string> pages;
+    if (!bringOnline(o, r, servers, &fds, &pages))
         return false;
     std::vector<std::string> queries(256), reports;
     for (const auto& [first, page] : pages)
@@ -384,10 +390,8 @@ bool storm(const LoadOptions& o, LoadResult* r) {
 bool burst(const LoadOptions& o, LoadResult* r) {
     const auto servers = makeServers(1, "burst");
     std::vector<int> fds;
-    if (!logInServers(o.port, servers, &fds, &r->firstError))
-        return false;
-    const auto pages = Expected::listPages(servers);
-    if (!awaitList(o.port, pages, &r->firstError))
+    std::map<int, std::string> pages;
+    if (!bringOnline(o, r, servers, &fds, &pages))
         return false;
     const std::string query = Expected::listQuery(1);
     const ProcSample before = sampleProcess(o.serverPid);
