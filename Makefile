@@ -6,6 +6,8 @@ FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 60
 DATA_DIR   ?= $(CURDIR)/data
 JOBS       ?= $(shell nproc)
+# ON turns compiler warnings into errors (.ci/run sets it).
+WERROR     ?= OFF
 RUN_ARGS   ?=
 
 .PHONY: all deps configure build run test test-sanitize bench fuzz soak clean
@@ -16,7 +18,7 @@ deps:
 	@./scripts/install-deps
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAV_WERROR=$(WERROR)
 
 configure: deps $(BUILD)/build.ninja
 
@@ -31,7 +33,7 @@ test: build
 	./scripts/run-tests $(BUILD)
 
 $(ASAN_BUILD)/build.ninja: | deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZE=ON -DTAV_BUILD_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTAV_SANITIZE=ON -DTAV_BUILD_BENCH=OFF -DTAV_WERROR=$(WERROR)
 
 test-sanitize: deps $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)

@@ -1,5 +1,7 @@
 #include "app/command_line.h"
 
+#include "platform/build_version.h"
+
 namespace {
 
 // "--name value" and "--name=value" are both accepted.
@@ -116,4 +118,6 @@ QString CommandLine::helpText() {
         "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n");
 }
 
-QString CommandLine::versionText() { return QStringLiteral("tavregistry 1.0.0\n"); }
+QString CommandLine::versionText() {
+    return QStringLiteral("tavregistry %1\n").arg(QLatin1String(BuildVersion::kText));
+}

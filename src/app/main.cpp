@@ -2,6 +2,7 @@
 #include "app/command_line.h"
 #include "app/signal_bridge.h"
 #include "host/registry.h"
+#include "platform/build_version.h"
 #include "platform/epoll_socket_layer.h"
 #include "platform/qt_socket_layer.h"
 #include "platform/tick_clock.h"
@@ -111,7 +112,7 @@ int main(int argc, char** argv) {
         app.reset(gui);
     }
     QCoreApplication::setApplicationName(QStringLiteral("tavregistry"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.0"));
+    QCoreApplication::setApplicationVersion(QLatin1String(BuildVersion::kText));
 
     RegistryOptions options;
     options.dataDir = dataDir;

@@ -1,6 +1,7 @@
 #include "host/registry.h"
 
 #include "host/front_end.h"
+#include "platform/build_version.h"
 #include "platform/process_starter.h"
 #include "platform/service_manager.h"
 #include "platform/socket_layer.h"
@@ -183,9 +184,9 @@ QString Registry::trayTipText() const {
 
 QString Registry::startupLine() const {
     return QStringLiteral("TavRegistry v%1.%2.%3 has loaded and is listening on port %4 for connections.")
-        .arg(kVersionMajor)
-        .arg(kVersionMinor)
-        .arg(kVersionRevision)
+        .arg(BuildVersion::kMajor)
+        .arg(BuildVersion::kMinor)
+        .arg(BuildVersion::kPatch)
         .arg(listeningPort());
 }
 

@@ -47,9 +47,6 @@ struct RegistryOptions {
 class Registry : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kVersionMajor = 1;
-    static constexpr int kVersionMinor = 0;
-    static constexpr int kVersionRevision = 0;
     static constexpr int kClientTimerMs = 10;
     static constexpr int kGeneralTimerMs = 500;
     // A peer that never reads cannot make us hold more than this for it.

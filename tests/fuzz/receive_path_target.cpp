@@ -20,8 +20,8 @@
 
 #include "database/database_file.h"
 #include "host/registry.h"
-#include "platform/memory_socket_layer.h"
-#include "platform/tick_clock.h"
+#include "doubles/memory_socket_layer.h"
+#include "doubles/manual_tick_clock.h"
 #include "protocol/framing.h"
 
 #include <QByteArray>

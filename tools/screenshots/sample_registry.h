@@ -1,8 +1,8 @@
 #pragma once
 
 #include "host/registry.h"
-#include "platform/memory_socket_layer.h"
-#include "platform/tick_clock.h"
+#include "doubles/memory_socket_layer.h"
+#include "doubles/manual_tick_clock.h"
 
 #include <QTemporaryDir>
 #include <memory>

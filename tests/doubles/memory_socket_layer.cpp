@@ -1,4 +1,4 @@
-#include "platform/memory_socket_layer.h"
+#include "doubles/memory_socket_layer.h"
 
 MemorySocketLayer::MemorySocketLayer(QObject* parent) : SocketLayer(parent) {}
 
