@@ -14,10 +14,10 @@ struct Dispatched {
 };
 QList<Dispatched> g_dispatched;
 
-void record(Registry&, int slot, quint8 type, QByteArrayView payload) {
+void record(SessionContext&, int slot, quint8 type, QByteArrayView payload) {
     g_dispatched.append({slot, type, payload.toByteArray()});
 }
-void recordAndClose(Registry& r, int slot, quint8 type, QByteArrayView payload) {
+void recordAndClose(SessionContext& r, int slot, quint8 type, QByteArrayView payload) {
     record(r, slot, type, payload);
     r.closeClient(slot);
 }

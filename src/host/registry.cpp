@@ -1,12 +1,12 @@
 #include "host/registry.h"
 
+#include "host/event_echo.h"
 #include "host/front_end.h"
 #include "platform/process_starter.h"
 #include "platform/service_manager.h"
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -29,6 +29,7 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_serviceManager(m_ownServiceManager.get()),
       m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
     installSessionHandlers(m_dispatcher);
+    m_settings.setNoticeSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
     if (m_options.echoEventsToStdout)
         m_echo = std::make_unique<EventEcho>(STDOUT_FILENO);
 
@@ -81,11 +82,8 @@ bool Registry::start(QString* errorText) {
         m_state = State::Ended;
         return false;
     }
-    if (!databaseNotice.isEmpty()) {
-        const QByteArray line = (QStringLiteral("tavregistry: ") + databaseNotice + QLatin1Char('\n')).toLocal8Bit();
-        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-        std::fflush(stderr);
-    }
+    if (!databaseNotice.isEmpty())
+        emit notice(NoticeSeverity::Info, databaseNotice);
 
     // The main window is loaded (not shown) and comes up in the event view;
     // the general timer runs from then on.
