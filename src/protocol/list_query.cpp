@@ -71,8 +71,7 @@ void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
         session.closeClient(slot);
         return;
     }
-    session.logEvent(QStringLiteral("Server information sent to ") +
-                      QString::fromLatin1(session.slot(slot).IP));
+    session.logEvent(QStringLiteral("Server information sent to ") + QString::fromLatin1(session.slot(slot).IP));
     session.sendRaw(slot, reply);
 }
 
