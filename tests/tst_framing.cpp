@@ -2,6 +2,7 @@
 #include "support/registry_fixture.h"
 
 #include "protocol/framing.h"
+#include "protocol/message_types.h"
 
 #include <QRandomGenerator>
 #include <QtTest>
@@ -14,10 +15,10 @@ struct Dispatched {
 };
 QList<Dispatched> g_dispatched;
 
-void record(Registry&, int slot, quint8 type, QByteArrayView payload) {
+void record(SessionContext&, int slot, quint8 type, QByteArrayView payload) {
     g_dispatched.append({slot, type, payload.toByteArray()});
 }
-void recordAndClose(Registry& r, int slot, quint8 type, QByteArrayView payload) {
+void recordAndClose(SessionContext& r, int slot, quint8 type, QByteArrayView payload) {
     record(r, slot, type, payload);
     r.closeClient(slot);
 }
@@ -55,6 +56,29 @@ private slots:
         const QByteArray f = Framing::frame(huge);
         QCOMPARE(f.size(), 2 + 65535);
         QCOMPARE(Framing::decodeLength(f), 65535);
+    }
+
+    void fixedFramesAndTheFrameWriter() {
+        QCOMPARE(FixedFrame::fullNotice(), QByteArray("\x00\x02\x00\x04", 4));
+        QCOMPARE(FixedFrame::probe(), QByteArray("\x00\x02\xff\xff", 4));
+        QCOMPARE(FixedFrame::listEnd(), QByteArray("\x00\x02\xff\x04", 4));
+        QCOMPARE(FixedFrame::listContinue(21), QByteArray("\x00\x03\xff\x03\x15", 5));
+
+        // Frames written after earlier bytes get their own prefix.
+        QByteArray out("ab");
+        Framing::FrameWriter(out, 4).append("x").separator().append('y').finish();
+        QCOMPARE(out, QByteArray("ab\x00\x04\x04x\x00y", 8));
+        Framing::FrameWriter(out, 7).finish();
+        QCOMPARE(out.mid(8), QByteArray("\x00\x01\x07", 3));
+        // Longer than two length bytes can say: cut, the prefix stays true.
+        QByteArray big;
+        Framing::FrameWriter(big, 4).append(QByteArray(70000, 'z')).finish();
+        QCOMPARE(big.size(), 2 + 65535);
+        QCOMPARE(Framing::decodeLength(big), 65535);
+        QCOMPARE(big[2], char(4));
+        QCOMPARE(Framing::frame(Framing::message(0, "Alpha", "")), QByteArray("\x00\x07\x00"
+                                                                                "Alpha\x00",
+                                                                                9));
     }
 
     void splitAtEveryByteDispatchesOnce() {

@@ -5,6 +5,8 @@
 #include "database/registry_database.h"
 #include "protocol/operator_session.h"
 
+#include "client/messages.h"
+
 #include <QtTest>
 
 namespace {
@@ -180,6 +182,52 @@ private slots:
         const int flag = connectOperator(f);
         f.send(flag, frame(16));
         QVERIFY(f.reg().slot(f.slotOf(flag)).SessionFlag);
+    }
+
+    // Every command as the client library builds it reaches its own entry of
+    // the message table: none closes the session, each has its effect.
+    void clientLibraryCommandsReachTheirHandlers() {
+        namespace M = TavClient::Messages;
+        RegistryFixture f;
+        const int srv = registerServer(f, "srv");
+        const int op = connectOperator(f);
+        f.received(srv);
+        f.received(op);
+        const int slot = f.slotOf(srv);
+
+        f.send(op, M::markOfficial("SRV"));
+        QCOMPARE(f.reg().slot(slot).Official, quint8(1));
+        f.send(op, M::markUnofficial("srv"));
+        QCOMPARE(f.reg().slot(slot).Official, quint8(0));
+        f.send(op, M::allowNewAccounts());
+        QVERIFY(f.reg().newAccountsAllowed());
+        f.send(op, M::denyNewAccounts());
+        QVERIFY(!f.reg().newAccountsAllowed());
+        f.send(op, M::sessionFlag());
+        QVERIFY(f.reg().slot(f.slotOf(op)).SessionFlag);
+        f.send(op, M::operatorVersion(OperatorSession::RequiredOperatorVersion));
+        f.send(op, M::keepAlive());
+        QCOMPARE(f.received(srv), QByteArray());
+
+        f.send(op, M::messageServer("srv", "hi"));
+        f.send(op, M::broadcast("all"));
+        f.send(op, M::addGod("srv", "bob"));
+        QCOMPARE(f.received(srv), QByteArray("\x00\x03\x04HI"
+                                             "\x00\x04\x04"
+                                             "all"
+                                             "\x00\x05\x05\x0a"
+                                             "BOB",
+                                             5 + 6 + 7));
+        QVERIFY(f.isOpen(op));
+        QCOMPARE(f.received(op), QByteArray());
+
+        f.send(op, M::clearOfficial());
+        f.send(op, M::deleteAllAccounts());
+        QCOMPARE(f.reg().database().accounts().count(), 0);
+        f.send(op, M::disconnectServer("srv"));
+        QVERIFY(!f.isOpen(srv));
+        QCOMPARE(f.received(op), QByteArray("\x00\x04\x06srv", 6));
+        QVERIFY(f.isOpen(op));
     }
 
     void unacceptedTypesClose() {

@@ -1,5 +1,5 @@
 // The slot table: accepting callers, the full notice, closing, supervision.
-#include "support/registry_fixture.h"
+#include "support/session_helpers.h"
 
 #include "host/front_end.h"
 #include "protocol/framing.h"
@@ -310,6 +310,27 @@ private slots:
         f.reg().shutdown();
         QCOMPARE(finished.count(), 1);
         f.reg().setFrontEnd(nullptr);
+    }
+
+    // The slots of an account, as the account list's Delete button closes them.
+    void slotsOfAnAccountIgnoreCaseInSlotOrder() {
+        RegistryFixture f;
+        const int alpha = registerServer(f, "alpha");
+        const int op = connectOperator(f);
+        const int beta = registerServer(f, "beta");
+        const int shouting = placeServer(f, "ALPHA");
+        const SlotTable& t = f.reg().clients();
+        QCOMPARE(t.slotsOfAccount("Alpha"), QList<int>({f.slotOf(alpha), f.slotOf(shouting)}));
+        QCOMPARE(t.slotsOfAccount("beta"), QList<int>({f.slotOf(beta)}));
+        QCOMPARE(t.slotsOfAccount("alph"), QList<int>());
+        QCOMPARE(t.slotsOfAccount("alphaa"), QList<int>());
+        // An empty name matches every occupied slot that holds no account (here the operator).
+        QCOMPARE(t.slotsOfAccount(""), QList<int>({f.slotOf(op)}));
+        QCOMPARE(f.reg().findServerByName("ALPHA"), f.slotOf(alpha));
+        f.reg().closeClient(f.slotOf(alpha));
+        QCOMPARE(t.slotsOfAccount("alpha"), QList<int>({f.slotOf(shouting)}));
+        QCOMPARE(f.reg().findServerByName("alpha"), f.slotOf(shouting));
+        QVERIFY(f.isOpen(op));
     }
 };
 

@@ -5,7 +5,7 @@
 #include "database/registry_database.h"
 #include "host/registry.h"
 #include "platform/code_page.h"
-#include "protocol/framing.h"
+#include "protocol/server_messages.h"
 
 #include <QDate>
 
@@ -98,14 +98,11 @@ void ControlOperations::SendMessage(const QString& Message, int Index, QString& 
         fail(ErrData, 1, "SendMessage");
         return;
     }
-    m_registry.sendFramed(Index, Framing::message(4, CodePage::fromUnicode(Message)));
+    ServerMessages::sendText(m_registry, Index, CodePage::fromUnicode(Message));
 }
 
 void ControlOperations::SendMessageToAll(const QString& Message) {
-    const QByteArray message = Framing::message(4, CodePage::fromUnicode(Message));
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
-        if (isServerSlot(i))
-            m_registry.sendFramed(i, message);
+    ServerMessages::sendTextToAllServers(m_registry, CodePage::fromUnicode(Message));
     m_registry.logEvent(QStringLiteral("Server Message: ") + Message);
 }
 

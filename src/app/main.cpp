@@ -28,6 +28,15 @@ void printErr(const QString& text) {
     std::fflush(stderr);
 }
 
+// The core's notices go to standard error: information as our own line,
+// warnings through Qt's message handler.
+void reportNotice(NoticeSeverity severity, const QString& text) {
+    if (severity == NoticeSeverity::Warning)
+        qWarning("%s", qPrintable(text));
+    else
+        printErr(text);
+}
+
 QString executableFolder(const char* argv0) {
     char buffer[4096];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
@@ -130,6 +139,7 @@ int main(int argc, char** argv) {
     SocketLayer& sockets = *socketLayer;
     SystemTickClock clock;
     Registry registry(sockets, clock, options);
+    QObject::connect(&registry, &Registry::notice, &reportNotice);
 
     WidgetPrompter prompter;
     std::unique_ptr<MainWindow> window;

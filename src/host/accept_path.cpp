@@ -4,11 +4,7 @@
 
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
-
-namespace {
-// One framed message with the two-byte payload 0, 4: all 255 slots are taken.
-const QByteArray kFullNotice("\x00\x02\x00\x04", 4);
-} // namespace
+#include "protocol/message_types.h"
 
 // The listener stays open while callers are taken (closing it would reset every
 // caller waiting in the kernel's queue); callers are taken one at a time, each
@@ -27,13 +23,13 @@ void Registry::acceptOne() {
         if (overflow.InUse) {
             // The overflow slot is still delivering an earlier notice; this
             // caller gets the same notice on a socket of its own.
-            m_sockets.refuse(kFullNotice);
+            m_sockets.refuse(FixedFrame::fullNotice());
             return;
         }
         m_sockets.acceptInto(SlotTable::kOverflowSlot);
         overflow.CloseAfterSend = true;
         overflow.InUse = true;
-        sendRaw(SlotTable::kOverflowSlot, kFullNotice);
+        sendRaw(SlotTable::kOverflowSlot, FixedFrame::fullNotice());
         return;
     }
 

@@ -2,6 +2,8 @@
 
 #include "platform/code_page.h"
 #include "platform/socket_layer.h"
+#include "protocol/framing.h"
+#include "protocol/message_types.h"
 
 void Registry::closeClient(int index) {
     if (!SlotTable::isValidIndex(index))
@@ -23,11 +25,7 @@ void Registry::closeClient(int index) {
     if (s.Mode == SessionMode::Server) {
         logEvent(CodePage::toUnicode(s.ServerId) + QStringLiteral(" has disconnected from ") +
                  QString::fromLatin1(s.IP));
-        QByteArray notice;
-        notice.reserve(s.ServerId.size() + 1);
-        notice.append(char(6));
-        notice.append(s.ServerId);
-        sendToOperators(notice);
+        sendToOperators(Framing::message(MessageType::ToOperator::ServerOffline, s.ServerId));
         m_onlineServers.removeFirst(s.ServerId);
     } else if (s.Mode == SessionMode::Operator) {
         logEvent(QStringLiteral("Operator has disconnected from ") + QString::fromLatin1(s.IP));

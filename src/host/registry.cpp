@@ -1,5 +1,6 @@
 #include "host/registry.h"
 
+#include "host/event_echo.h"
 #include "host/front_end.h"
 #include "platform/build_version.h"
 #include "platform/process_starter.h"
@@ -7,7 +8,6 @@
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
-#include <cstdio>
 #include <unistd.h>
 
 namespace {
@@ -30,6 +30,7 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_serviceManager(m_ownServiceManager.get()),
       m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
     installSessionHandlers(m_dispatcher);
+    m_settings.setNoticeSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
     if (m_options.echoEventsToStdout)
         m_echo = std::make_unique<EventEcho>(STDOUT_FILENO);
 
@@ -82,11 +83,8 @@ bool Registry::start(QString* errorText) {
         m_state = State::Ended;
         return false;
     }
-    if (!databaseNotice.isEmpty()) {
-        const QByteArray line = (QStringLiteral("tavregistry: ") + databaseNotice + QLatin1Char('\n')).toLocal8Bit();
-        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-        std::fflush(stderr);
-    }
+    if (!databaseNotice.isEmpty())
+        emit notice(NoticeSeverity::Info, databaseNotice);
 
     // The main window is loaded (not shown) and comes up in the event view;
     // the general timer runs from then on.

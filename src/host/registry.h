@@ -2,13 +2,14 @@
 
 #include "database/registry_database.h"
 #include "host/access_rate.h"
-#include "host/event_echo.h"
 #include "host/event_log.h"
 #include "host/settings.h"
-#include "host/slot_table.h"
 #include "host/update_check.h"
+#include "platform/notice.h"
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
+#include "protocol/session_context.h"
+#include "protocol/slot_table.h"
 
 #include <QDate>
 #include <QHostAddress>
@@ -19,6 +20,7 @@
 
 #include <memory>
 
+class EventEcho;
 class FrontEnd;
 class ProcessStarter;
 class ServiceManager;
@@ -34,17 +36,18 @@ struct RegistryOptions {
 
 // The one object that owns a running registry: the slot table, the event log,
 // the list of online servers, the timers and the message dispatcher. Several
-// registries can live side by side in one process (the tests do).
+// registries can live side by side in one process (the tests do). Session
+// handlers see it only as their SessionContext.
 //
 // Its member functions are spread over files named by what they do:
 //   host/registry.cpp          construction, start-up and shutdown
 //   host/accept_path.cpp       taking callers into slots
 //   host/close_client.cpp      CloseClient, socket errors, send completion
 //   host/slot_supervision.cpp  the 10 ms supervision of idle connections
-//   protocol/receive_path.cpp  cutting messages out of arriving bytes
-//   protocol/send_path.cpp     SendRaw, SendFramed, SendToOperators
+//   host/receive_path.cpp      cutting messages out of arriving bytes
+//   host/send_path.cpp         SendRaw, SendFramed, SendToOperators
 //   host/update_check.cpp      CheckForUpdate
-class Registry : public QObject {
+class Registry : public QObject, public SessionContext {
     Q_OBJECT
 public:
     static constexpr int kClientTimerMs = 10;
@@ -73,17 +76,15 @@ public:
     State state() const { return m_state; }
 
     // --- connection slots ---
-    SlotTable& clients() { return m_clients; }
-    const SlotTable& clients() const { return m_clients; }
-    ClientSlot& slot(int index) { return m_clients[index]; }
+    SlotTable& clients() override { return m_clients; }
+    const SlotTable& clients() const override { return m_clients; }
     int connectionCount() const { return m_clients.connectionCount; }
     int findFreeSlot() const { return m_clients.findFreeSlot(); }
-    int findServerByName(QByteArrayView name) const { return m_clients.findServerByName(name); }
-    void closeClient(int index);
+    void closeClient(int index) override;
 
     // --- send path ---
-    void sendRaw(int index, const QByteArray& data);
-    void sendFramed(int index, QByteArrayView message);
+    void sendRaw(int index, const QByteArray& data) override;
+    void sendFramed(int index, QByteArrayView message) override;
     void sendToOperators(QByteArrayView message);
 
     // --- receive path ---
@@ -99,13 +100,14 @@ public:
     Settings& settings() { return m_settings; }
 
     // --- event view ---
-    void logEvent(const QString& text);
+    void logEvent(const QString& text) override;
     EventLog& eventLog() { return m_eventLog; }
 
-    OnlineServerList& onlineServers() { return m_onlineServers; }
+    OnlineServerList& onlineServers() override { return m_onlineServers; }
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
+    AccountSet& accounts() override { return m_database.accounts(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
     QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
@@ -116,8 +118,8 @@ public:
     const AccessRate& accessRate() const { return m_accessRate; }
 
     // The new-accounts switch: may game servers create accounts at login?
-    bool newAccountsAllowed() const { return m_newAccountsAllowed; }
-    void setNewAccountsAllowed(bool allowed);
+    bool newAccountsAllowed() const override { return m_newAccountsAllowed; }
+    void setNewAccountsAllowed(bool allowed) override;
 
     QString captionText() const;
     QString trayTipText() const;
@@ -133,6 +135,10 @@ signals:
     void connectionCountChanged(int count);
     void accessRateTextChanged(const QString& text);
     void shutdownFinished();
+    // Something the owner should know that is no event of the registry (a
+    // recovered database file, a settings file that cannot be written). The
+    // registry writes these nowhere itself; the application decides.
+    void notice(NoticeSeverity severity, const QString& text);
 
 private:
     void onConnectionRequest();

@@ -19,7 +19,9 @@ QString Settings::readSetting(const QString& key) const {
 bool Settings::writeSetting(const QString& key, const QString& value) const {
     QString error;
     if (!IniFile::write(filePath(), QString::fromLatin1(kSection), key, value, &error)) {
-        qWarning("cannot write %s to %s: %s", qPrintable(key), qPrintable(filePath()), qPrintable(error));
+        if (m_notice)
+            m_notice(NoticeSeverity::Warning,
+                     QStringLiteral("cannot write %1 to %2: %3").arg(key, filePath(), error));
         return false;
     }
     return true;

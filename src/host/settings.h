@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/notice.h"
+
 #include <QString>
 
 // The registry's two persistent options, kept in "server.ini" in the data
@@ -14,12 +16,16 @@ public:
 
     explicit Settings(QString dataDir);
 
+    // Where a failed write is reported (nowhere until one is set).
+    void setNoticeSink(NoticeSink sink) { m_notice = std::move(sink); }
+
     QString filePath() const;
 
     // ReadSetting: the key's value in the registry's section; empty when missing.
     QString readSetting(const QString& key) const;
     // WriteSetting: stores the value at once. A failed write is not reported
-    // to the caller's user; it returns false for the caller's own use.
+    // to the caller's user; it returns false for the caller's own use and
+    // tells the notice sink.
     bool writeSetting(const QString& key, const QString& value) const;
 
     // LoadSettings: fills the in-memory copies from the file.
@@ -40,6 +46,7 @@ private:
     bool readBoolean(const QString& key) const;
 
     QString m_dataDir;
+    NoticeSink m_notice;
     bool m_serviceSetting = false;
     bool m_autoAllowSetting = false;
 };

@@ -2,12 +2,12 @@
 
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
+#include "protocol/message_types.h"
 
 namespace {
 constexpr quint32 kProbeAfterMs = 30000;   // silence before a probe (or a drop, before login)
 constexpr quint32 kProbeWindowMs = 35000;  // the probe is sent once within this window
 constexpr quint32 kDropAfterMs = 60000;    // silence that always ends the connection
-const char kProbe[] = {char(0xFF), char(0xFF)};
 } // namespace
 
 // Runs every 10 ms: finds sockets that are no longer connected, probes
@@ -26,7 +26,7 @@ void Registry::superviseSlots() {
         const quint32 t2 = m_clock.now();
         if (tickSince(t2, s.LastTick) <= kProbeWindowMs && tickSince(t1, s.LastTick) >= kProbeAfterMs) {
             if (s.Mode != SessionMode::Connected) {
-                sendFramed(i, QByteArrayView(kProbe, 2));
+                sendRaw(i, FixedFrame::probe());
                 if (!s.InUse)
                     continue;
                 // Moved back so that the probe goes out once per quiet spell.

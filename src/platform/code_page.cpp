@@ -73,15 +73,6 @@ QByteArray upper(QByteArrayView bytes) {
     return out;
 }
 
-QByteArray upperAscii(QByteArrayView bytes) {
-    QByteArray out(bytes.size(), Qt::Uninitialized);
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        out[i] = (c >= 'a' && c <= 'z') ? char(c - 32) : c;
-    }
-    return out;
-}
-
 QByteArrayView trimSpaces(QByteArrayView bytes) {
     qsizetype begin = 0;
     qsizetype end = bytes.size();

@@ -17,9 +17,6 @@ QByteArray fromUnicode(QStringView text);
 // changes: a character without a one-byte upper-case form stays as it is).
 QByteArray upper(QByteArrayView bytes);
 
-// Upper-cases only a-z; for the ASCII-only comparisons of names and codes.
-QByteArray upperAscii(QByteArrayView bytes);
-
 // Removes leading and trailing spaces (byte 32 only, as the wire rules trim).
 QByteArrayView trimSpaces(QByteArrayView bytes);
 

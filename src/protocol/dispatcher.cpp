@@ -1,6 +1,6 @@
 #include "protocol/dispatcher.h"
 
-#include "host/registry.h"
+#include "protocol/session_context.h"
 
 Dispatcher::Dispatcher() {
     for (auto& modeTable : m_table)
@@ -12,14 +12,14 @@ void Dispatcher::install(quint8 mode, quint8 type, Handler handler) {
         m_table[mode][type] = handler;
 }
 
-void Dispatcher::dispatch(Registry& registry, int slot, quint8 mode, quint8 type, QByteArrayView payload) const {
+void Dispatcher::dispatch(SessionContext& session, int slot, quint8 mode, quint8 type, QByteArrayView payload) const {
     if (mode >= kModes) {
-        closeConnection(registry, slot, type, payload);
+        closeConnection(session, slot, type, payload);
         return;
     }
-    m_table[mode][type](registry, slot, type, payload);
+    m_table[mode][type](session, slot, type, payload);
 }
 
-void Dispatcher::closeConnection(Registry& registry, int slot, quint8, QByteArrayView) {
-    registry.closeClient(slot);
+void Dispatcher::closeConnection(SessionContext& session, int slot, quint8, QByteArrayView) {
+    session.closeClient(slot);
 }

@@ -5,6 +5,7 @@
 
 // A message on the wire: two length bytes (high first) counting what follows,
 // one type byte, then the payload. Fields inside a payload are separated by 0.
+// Everything the registry sends is framed here.
 namespace Framing {
 
 constexpr int kMaxMessageLength = 511; // the largest length a peer may send
@@ -22,20 +23,48 @@ inline QByteArray encodeLength(int n) {
     return out;
 }
 
+// Writes one frame at the end of `out`: the message (type byte and payload) is
+// appended piece by piece and the length prefix is filled in by finish(). A
+// message longer than 65535 bytes is cut to fit the prefix, so a frame never
+// announces a wrong length.
+class FrameWriter {
+public:
+    explicit FrameWriter(QByteArray& out) : m_out(out), m_start(out.size()) { m_out.append(2, '\0'); }
+    FrameWriter(QByteArray& out, quint8 type) : FrameWriter(out) { m_out.append(char(type)); }
+
+    FrameWriter& append(QByteArrayView bytes) {
+        m_out.append(bytes);
+        return *this;
+    }
+    FrameWriter& append(char byte) {
+        m_out.append(byte);
+        return *this;
+    }
+    FrameWriter& separator() { return append('\0'); }
+
+    void finish() {
+        qsizetype n = m_out.size() - m_start - 2;
+        if (n > kMaxSendLength) {
+            m_out.truncate(m_start + 2 + kMaxSendLength);
+            n = kMaxSendLength;
+        }
+        m_out[m_start] = char((n >> 8) & 0xFF);
+        m_out[m_start + 1] = char(n & 0xFF);
+    }
+
+private:
+    QByteArray& m_out;
+    qsizetype m_start;
+};
+
 // Appends one frame (prefix, then the message: type byte and payload) to `out`.
-// A message longer than 65535 bytes is cut to fit the prefix.
 inline void appendFrame(QByteArray& out, QByteArrayView message) {
-    if (message.size() > kMaxSendLength)
-        message = message.first(kMaxSendLength);
-    const int n = int(message.size());
-    out.append(char((n >> 8) & 0xFF));
-    out.append(char(n & 0xFF));
-    out.append(message);
+    FrameWriter(out).append(message.first(qMin(message.size(), qsizetype(kMaxSendLength)))).finish();
 }
 
 inline QByteArray frame(QByteArrayView message) {
     QByteArray out;
-    out.reserve(message.size() + 2);
+    out.reserve(qMin(message.size(), qsizetype(kMaxSendLength)) + 2);
     appendFrame(out, message);
     return out;
 }
@@ -46,6 +75,17 @@ inline QByteArray message(quint8 type, QByteArrayView payload = {}) {
     out.reserve(payload.size() + 1);
     out.append(char(type));
     out.append(payload);
+    return out;
+}
+
+// A message whose payload is two fields joined by the byte 0.
+inline QByteArray message(quint8 type, QByteArrayView first, QByteArrayView second) {
+    QByteArray out;
+    out.reserve(first.size() + second.size() + 2);
+    out.append(char(type));
+    out.append(first);
+    out.append('\0');
+    out.append(second);
     return out;
 }
 

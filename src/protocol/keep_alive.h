@@ -2,12 +2,10 @@
 
 #include <QByteArrayView>
 
-class Dispatcher;
-class Registry;
+class SessionContext;
 
 namespace KeepAlive {
 // Type 255 in every mode: an empty payload only keeps the connection alive
 // (the arrival already refreshed its activity tick); any payload byte closes it.
-void handle(Registry& registry, int slot, quint8 type, QByteArrayView payload);
-void install(Dispatcher& dispatcher);
+void handle(SessionContext& session, int slot, quint8 type, QByteArrayView payload);
 } // namespace KeepAlive

@@ -3,8 +3,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-class Dispatcher;
-class Registry;
+class SessionContext;
+class SlotTable;
 struct ClientSlot;
 
 // Game clients ask for the online servers from a slot number on (mode 0,
@@ -13,12 +13,11 @@ namespace ListQuery {
 
 constexpr int ListPageLimit = 1024;
 
-void handle(Registry& registry, int slot, quint8 type, QByteArrayView payload);
-void install(Dispatcher& dispatcher);
+void handle(SessionContext& session, int slot, quint8 type, QByteArrayView payload);
 
 // The reply to a query from slot `start` on (frames, then the end or continue
 // frame); empty when no server is online at or after `start`.
-QByteArray buildReply(const Registry& registry, int start);
+QByteArray buildReply(const SlotTable& clients, int start);
 // One server's frame.
 void appendEntry(QByteArray& out, const ClientSlot& server);
 

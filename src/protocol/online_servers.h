@@ -17,7 +17,6 @@ public:
     void removeFirst(const QByteArray& serverId);
 
     int count() const { return int(m_entries.size()); }
-    const QByteArray& at(int row) const { return m_entries.at(row); }
     QString text(int row) const;
     QStringList texts() const;
 

@@ -2,21 +2,16 @@
 
 #include "database/account_rules.h"
 #include "database/account_set.h"
-#include "database/registry_database.h"
-#include "host/registry.h"
 #include "platform/code_page.h"
-#include "protocol/dispatcher.h"
 #include "protocol/framing.h"
+#include "protocol/message_types.h"
+#include "protocol/online_servers.h"
 #include "protocol/payload_fields.h"
+#include "protocol/session_context.h"
 
 namespace {
 
-namespace Reply {
-constexpr quint8 Accepted = 0;
-constexpr quint8 NameTaken = 1;
-constexpr quint8 WrongPassword = 2;
-constexpr quint8 Refused = 3; // new accounts not allowed, unknown name, malformed login
-} // namespace Reply
+namespace Reply = MessageType::ToServer;
 
 constexpr qsizetype kMaxPasswordLength = 15;
 constexpr qsizetype kMaxServerNameLength = 50;
@@ -25,25 +20,19 @@ constexpr qsizetype kMaxDescriptionLength = 255;
 QString text(QByteArrayView bytes) { return CodePage::toUnicode(bytes); }
 QString ipText(const ClientSlot& s) { return QString::fromLatin1(s.IP); }
 
-void replyThenClose(Registry& registry, int slot, quint8 type) {
-    registry.sendFramed(slot, Framing::message(type));
-    registry.closeClient(slot);
+void replyThenClose(SessionContext& session, int slot, quint8 type) {
+    session.sendFramed(slot, Framing::message(type));
+    session.closeClient(slot);
 }
 
-void replyThenCloseWhenSent(Registry& registry, int slot, quint8 type) {
-    registry.slot(slot).CloseAfterSend = true;
-    registry.sendFramed(slot, Framing::message(type));
+void replyThenCloseWhenSent(SessionContext& session, int slot, quint8 type) {
+    session.slot(slot).CloseAfterSend = true;
+    session.sendFramed(slot, Framing::message(type));
 }
 
-void sendAccepted(Registry& registry, int slot) {
-    const ClientSlot& s = registry.slot(slot);
-    QByteArray message;
-    message.reserve(s.ServerName.size() + s.Description.size() + 2);
-    message.append(char(Reply::Accepted));
-    message.append(s.ServerName);
-    message.append('\0');
-    message.append(s.Description);
-    registry.sendFramed(slot, message);
+void sendAccepted(SessionContext& session, int slot) {
+    const ClientSlot& s = session.slot(slot);
+    session.sendFramed(slot, Framing::message(Reply::Accepted, s.ServerName, s.Description));
 }
 
 // A registration name: 3 to 15 letters, digits or underscores once trimmed.
@@ -53,8 +42,8 @@ bool isAcceptableNewName(QByteArrayView name) {
 
 // The session's account record, if it still exists: a record deleted
 // meanwhile (and its row number taken by a new account) is never written.
-bool sessionOwnsAccount(Registry& registry, const ClientSlot& s) {
-    const std::optional<AccountRecord> record = registry.database().accounts().findByBookmark(s.AccountBookmark);
+bool sessionOwnsAccount(SessionContext& session, const ClientSlot& s) {
+    const std::optional<AccountRecord> record = session.accounts().findByBookmark(s.AccountBookmark);
     return record && record->User.compare(text(s.ServerId), Qt::CaseInsensitive) == 0;
 }
 
@@ -62,32 +51,32 @@ bool sessionOwnsAccount(Registry& registry, const ClientSlot& s) {
 
 namespace ServerSession {
 
-void registerAccount(Registry& registry, int slot, quint8, QByteArrayView payload) {
+void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     if (payload.isEmpty()) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
     const QByteArrayView name = CodePage::trimSpaces(PayloadFields::before(payload, p));
     if (!isAcceptableNewName(name)) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
-    if (!registry.newAccountsAllowed()) {
-        replyThenClose(registry, slot, Reply::Refused);
+    if (!session.newAccountsAllowed()) {
+        replyThenClose(session, slot, Reply::Refused);
         return;
     }
-    AccountSet& accounts = registry.database().accounts();
+    AccountSet& accounts = session.accounts();
     if (accounts.find(text(name))) {
-        replyThenClose(registry, slot, Reply::NameTaken);
+        replyThenClose(session, slot, Reply::NameTaken);
         return;
     }
 
-    ClientSlot& s = registry.slot(slot);
+    ClientSlot& s = session.slot(slot);
     const QByteArray password =
         CodePage::upper(CodePage::trimSpaces(PayloadFields::after(payload, p))).left(kMaxPasswordLength);
     AccountRecord record;
@@ -101,53 +90,50 @@ void registerAccount(Registry& registry, int slot, quint8, QByteArrayView payloa
     // server is never told of an account that does not exist.
     const qint64 bookmark = accounts.add(record);
     if (bookmark == 0) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
 
     s.ServerId = name.toByteArray();
-    registry.logEvent(QStringLiteral("New account ") + text(name) + QStringLiteral(" created from ") + ipText(s));
+    session.logEvent(QStringLiteral("New account ") + text(name) + QStringLiteral(" created from ") + ipText(s));
     s.ServerName = QByteArrayLiteral("<untitled>");
     s.Description.clear();
     s.Official = 0;
     s.UpdateUrl.clear();
-    registry.onlineServers().add(s.ServerId);
+    session.onlineServers().add(s.ServerId);
     s.Mode = SessionMode::Server;
     s.AccountBookmark = bookmark;
-    sendAccepted(registry, slot);
+    sendAccepted(session, slot);
 }
 
-void login(Registry& registry, int slot, quint8, QByteArrayView payload) {
+void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     if (payload.isEmpty()) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
-        replyThenCloseWhenSent(registry, slot, Reply::Refused);
+        replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
-    ClientSlot& s = registry.slot(slot);
+    ClientSlot& s = session.slot(slot);
     s.ServerId = PayloadFields::before(payload, p).toByteArray();
-    const std::optional<AccountRecord> account = registry.database().accounts().find(text(s.ServerId));
+    const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
     if (!account) {
-        replyThenCloseWhenSent(registry, slot, Reply::Refused);
+        replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
     const QByteArray given = CodePage::upper(PayloadFields::after(payload, p));
     if (given != CodePage::upper(CodePage::fromUnicode(account->Password))) {
-        replyThenClose(registry, slot, Reply::WrongPassword);
+        replyThenClose(session, slot, Reply::WrongPassword);
         return;
     }
     // Only sessions that are logged in count: a connection whose login was
     // refused keeps the name it tried until its refusal has been sent, and
     // must not lock that account out meanwhile.
-    const QByteArray wanted = CodePage::upper(s.ServerId);
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
-        const ClientSlot& other = registry.slot(i);
-        if (i != slot && other.Mode == SessionMode::Server && other.ServerId.size() == wanted.size() &&
-            CodePage::upper(other.ServerId) == wanted) {
-            registry.closeClient(slot);
+    for (int other : session.clients().slotsOfAccount(s.ServerId)) {
+        if (other != slot && session.slot(other).Mode == SessionMode::Server) {
+            session.closeClient(slot);
             return;
         }
     }
@@ -157,56 +143,48 @@ void login(Registry& registry, int slot, quint8, QByteArrayView payload) {
     // An Official left empty by another tool counts as not official.
     s.Official = quint8(account->Official.value_or(0));
     s.UpdateUrl = CodePage::fromUnicode(account->UpdateURL);
-    registry.onlineServers().add(s.ServerId);
+    session.onlineServers().add(s.ServerId);
     s.Mode = SessionMode::Server;
     s.AccountBookmark = account->bookmark;
-    sendAccepted(registry, slot);
-    registry.logEvent(text(s.ServerId) + QStringLiteral(" has connected successfully from ") + ipText(s));
+    sendAccepted(session, slot);
+    session.logEvent(text(s.ServerId) + QStringLiteral(" has connected successfully from ") + ipText(s));
 }
 
-void reportNameAndDescription(Registry& registry, int slot, quint8, QByteArrayView payload) {
+void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (p == 0) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
     const QByteArrayView name = CodePage::trimSpaces(PayloadFields::before(payload, p));
     const QByteArrayView description = CodePage::trimSpaces(PayloadFields::after(payload, p));
     if (description.size() > kMaxDescriptionLength || name.size() > kMaxServerNameLength) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
-    ClientSlot& s = registry.slot(slot);
+    ClientSlot& s = session.slot(slot);
     // When the account has been deleted meanwhile nothing is written; the
     // session still shows what the server reported.
-    if (sessionOwnsAccount(registry, s))
-        registry.database().accounts().updateNameAndDescription(s.AccountBookmark, text(name), text(description));
+    if (sessionOwnsAccount(session, s))
+        session.accounts().updateNameAndDescription(s.AccountBookmark, text(name), text(description));
     s.ServerName = name.toByteArray();
     s.Description = description.toByteArray();
 }
 
-void changePassword(Registry& registry, int slot, quint8, QByteArrayView payload) {
+void changePassword(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     if (payload.size() < 3 || payload.size() > kMaxPasswordLength)
         return;
-    const ClientSlot& s = registry.slot(slot);
-    if (sessionOwnsAccount(registry, s))
-        registry.database().accounts().updatePassword(s.AccountBookmark, text(CodePage::upper(payload)));
+    const ClientSlot& s = session.slot(slot);
+    if (sessionOwnsAccount(session, s))
+        session.accounts().updatePassword(s.AccountBookmark, text(CodePage::upper(payload)));
 }
 
-void reportPlayerCount(Registry& registry, int slot, quint8, QByteArrayView payload) {
+void reportPlayerCount(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     if (payload.size() != 1) {
-        registry.closeClient(slot);
+        session.closeClient(slot);
         return;
     }
-    registry.slot(slot).PlayerCount = static_cast<quint8>(payload[0]);
-}
-
-void install(Dispatcher& dispatcher) {
-    dispatcher.install(SessionMode::Connected, 0, &registerAccount);
-    dispatcher.install(SessionMode::Connected, 1, &login);
-    dispatcher.install(SessionMode::Server, 5, &reportNameAndDescription);
-    dispatcher.install(SessionMode::Server, 6, &changePassword);
-    dispatcher.install(SessionMode::Server, 7, &reportPlayerCount);
+    session.slot(slot).PlayerCount = static_cast<quint8>(payload[0]);
 }
 
 } // namespace ServerSession

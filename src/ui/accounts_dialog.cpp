@@ -109,12 +109,8 @@ void AccountsDialog::btnDelete_Click() {
         return;
     }
     // Every server logged in with the account goes off the registry before the record goes.
-    const QByteArray wanted = CodePage::upper(CodePage::fromUnicode(name));
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
-        const ClientSlot& s = m_registry.slot(i);
-        if (s.InUse && CodePage::upper(s.ServerId) == wanted)
-            m_registry.closeClient(i);
-    }
+    for (int slot : m_registry.clients().slotsOfAccount(CodePage::fromUnicode(name)))
+        m_registry.closeClient(slot);
     if (!accounts.removeByBookmark(record->bookmark)) {
         showVanished();
         return;

@@ -2,7 +2,7 @@
 
 #include "host/registry.h"
 #include "platform/code_page.h"
-#include "protocol/framing.h"
+#include "protocol/server_messages.h"
 #include "ui/prompter.h"
 
 #include <QComboBox>
@@ -106,14 +106,12 @@ void MessageDialog::cmdSend_Click() {
             RefreshServerList();
             return;
         }
-        m_registry.sendFramed(index, Framing::message(4, CodePage::fromUnicode(m_txtMessage->toPlainText())));
+        ServerMessages::sendText(m_registry, index, CodePage::fromUnicode(m_txtMessage->toPlainText()));
         m_prompter.message(this, applicationTitle(), QStringLiteral("Message sent successfully."), QMessageBox::Ok);
         close();
         return;
     }
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
-        if (m_registry.slot(i).Mode == SessionMode::Server)
-            m_registry.sendFramed(i, Framing::message(4, CodePage::fromUnicode(m_txtMessage->toPlainText())));
+    ServerMessages::sendTextToAllServers(m_registry, CodePage::fromUnicode(m_txtMessage->toPlainText()));
     m_prompter.message(this, applicationTitle(), QStringLiteral("Message sent to all online servers."),
                        QMessageBox::Ok);
     close();

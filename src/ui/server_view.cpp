@@ -1,6 +1,6 @@
 #include "host/registry.h"
 #include "platform/code_page.h"
-#include "protocol/framing.h"
+#include "protocol/server_messages.h"
 #include "ui/info_window.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
@@ -165,7 +165,7 @@ void MainWindow::mnuServerAddGod_Click() {
     if (!answer || answer->isEmpty() || index == 0)
         return;
     // The name goes out exactly as typed (no marker byte, no upper-casing).
-    m_registry.sendFramed(index, Framing::message(5, CodePage::fromUnicode(*answer)));
+    ServerMessages::sendAddGod(m_registry, index, CodePage::fromUnicode(*answer));
 }
 
 void MainWindow::mnuViewInformation_Click() {

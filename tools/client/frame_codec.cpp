@@ -4,23 +4,14 @@ namespace TavClient {
 
 QByteArray encodeLength(int n) {
     Q_ASSERT(n >= 0 && n <= kMaxReplyLength);
-    QByteArray out(2, Qt::Uninitialized);
-    out[0] = char((n >> 8) & 0xFF);
-    out[1] = char(n & 0xFF);
-    return out;
+    return Framing::encodeLength(n);
 }
 
-int decodeLength(QByteArrayView prefix) {
-    return int(quint8(prefix[0])) * 256 + int(quint8(prefix[1]));
-}
+int decodeLength(QByteArrayView prefix) { return Framing::decodeLength(prefix); }
 
 void appendFrame(QByteArray& out, quint8 type, QByteArrayView payload) {
-    const qsizetype n = payload.size() + 1;
-    Q_ASSERT(n <= kMaxReplyLength);
-    out.append(char((n >> 8) & 0xFF));
-    out.append(char(n & 0xFF));
-    out.append(char(type));
-    out.append(payload);
+    Q_ASSERT(payload.size() + 1 <= kMaxReplyLength);
+    Framing::FrameWriter(out, type).append(payload).finish();
 }
 
 QByteArray buildFrame(quint8 type, QByteArrayView payload) {

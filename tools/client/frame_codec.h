@@ -1,16 +1,19 @@
 #pragma once
 
+#include "protocol/framing.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
 // The peer side of the framing: two length bytes (high first) counting the
-// type byte and the payload, then the type byte, then the payload.
+// type byte and the payload, then the type byte, then the payload. Frames are
+// encoded by the registry's own encoder (protocol/framing.h).
 namespace TavClient {
 
 // The largest length a peer may send; the registry drops a peer announcing more.
-constexpr int kMaxPeerMessageLength = 511;
+constexpr int kMaxPeerMessageLength = Framing::kMaxMessageLength;
 // What two length bytes can announce; the registry's replies may use all of it.
-constexpr int kMaxReplyLength = 65535;
+constexpr int kMaxReplyLength = Framing::kMaxSendLength;
 
 QByteArray encodeLength(int n);
 int decodeLength(QByteArrayView prefix);

@@ -1,37 +1,14 @@
 #pragma once
 
+#include "protocol/message_types.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 
-// Every message a peer sends to the registry, as a complete frame.
+// Every message a peer sends to the registry, as a complete frame. The type
+// codes are the registry's own (protocol/message_types.h).
 // Texts are Windows-1252 bytes (see wire_text.h); fields are joined by the byte 0.
 namespace TavClient::Messages {
-
-namespace Type {
-// Before logging in (any peer).
-constexpr quint8 Register = 0;
-constexpr quint8 Login = 1;
-constexpr quint8 OperatorLogin = 2;
-constexpr quint8 ListQuery = 3;
-constexpr quint8 KeepAlive = 255;
-// A logged-in game server.
-constexpr quint8 NameDescription = 5;
-constexpr quint8 PasswordChange = 6;
-constexpr quint8 PlayerCount = 7;
-// A logged-in operator.
-constexpr quint8 Disconnect = 5;
-constexpr quint8 MessageServer = 6;
-constexpr quint8 Broadcast = 7;
-constexpr quint8 AddGod = 9;
-constexpr quint8 MarkOfficial = 10;
-constexpr quint8 MarkUnofficial = 11;
-constexpr quint8 DenyNewAccounts = 12;
-constexpr quint8 AllowNewAccounts = 13;
-constexpr quint8 ClearOfficial = 14;
-constexpr quint8 DeleteAllAccounts = 15;
-constexpr quint8 SessionFlag = 16;
-constexpr quint8 OperatorVersion = 28;
-} // namespace Type
 
 // Fields joined by the byte 0.
 QByteArray joinFields(QByteArrayView first, QByteArrayView second);

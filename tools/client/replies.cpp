@@ -4,6 +4,9 @@ namespace TavClient::Replies {
 
 namespace {
 
+namespace ToServer = MessageType::ToServer;
+namespace ToClient = MessageType::ToClient;
+
 constexpr QByteArrayView kOfficialPrefix = "Official Server: ";
 constexpr QByteArrayView kUnofficialPrefix = "Unofficial Server: ";
 
@@ -12,10 +15,10 @@ constexpr QByteArrayView kUnofficialPrefix = "Unofficial Server: ";
 LoginReply parseLoginReply(const Frame& frame) {
     LoginReply reply;
     switch (frame.type) {
-    case 0: {
+    case ToServer::Accepted: {
         const qsizetype zero = frame.payload.indexOf('\0');
         if (zero < 0) {
-            if (frame.payload == QByteArrayView("\x04", 1))
+            if (frame.payload == QByteArrayView(&MessageType::RegistryFullPayload, 1))
                 reply.result = LoginResult::RegistryFull;
             return reply;
         }
@@ -24,13 +27,13 @@ LoginReply parseLoginReply(const Frame& frame) {
         reply.description = frame.payload.mid(zero + 1);
         return reply;
     }
-    case 1:
+    case ToServer::NameTaken:
         reply.result = LoginResult::NameExists;
         return reply;
-    case 2:
+    case ToServer::WrongPassword:
         reply.result = LoginResult::WrongPassword;
         return reply;
-    case 3:
+    case ToServer::Refused:
         reply.result = LoginResult::Refused;
         return reply;
     default:
@@ -116,25 +119,24 @@ QByteArray listEntryPayload(QByteArrayView user, QByteArrayView address, int pla
 
 Marker parseMarker(const Frame& frame) {
     Marker marker;
-    if (frame.type != 255)
+    // The probe and the list markers share the type.
+    static_assert(ToClient::ListMarker == MessageType::KeepAlive);
+    if (frame.type != ToClient::ListMarker)
         return marker;
-    if (frame.payload.size() == 1 && quint8(frame.payload[0]) == 4)
+    if (frame.payload.size() == 1 && frame.payload[0] == ToClient::ListEnd)
         marker.kind = Marker::Kind::End;
-    else if (frame.payload.size() == 1 && quint8(frame.payload[0]) == 255)
+    else if (frame.payload.size() == 1 && frame.payload[0] == MessageType::ProbePayload)
         marker.kind = Marker::Kind::Probe;
-    else if (frame.payload.size() == 2 && quint8(frame.payload[0]) == 3) {
+    else if (frame.payload.size() == 2 && frame.payload[0] == ToClient::ListContinue) {
         marker.kind = Marker::Kind::Continue;
         marker.next = quint8(frame.payload[1]);
     }
     return marker;
 }
 
-QByteArray endMarkerFrame() { return buildFrame(255, QByteArrayView("\x04", 1)); }
-QByteArray continueMarkerFrame(quint8 next) {
-    const char payload[2] = {3, char(next)};
-    return buildFrame(255, QByteArrayView(payload, 2));
-}
-QByteArray probeFrame() { return buildFrame(255, QByteArrayView("\xFF", 1)); }
+QByteArray endMarkerFrame() { return FixedFrame::listEnd(); }
+QByteArray continueMarkerFrame(quint8 next) { return FixedFrame::listContinue(next); }
+QByteArray probeFrame() { return FixedFrame::probe(); }
 
 bool isOperatorAccepted(const Frame& frame) { return frame.type == kOperatorAccepted && frame.payload.isEmpty(); }
 

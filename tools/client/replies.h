@@ -1,6 +1,7 @@
 #pragma once
 
 #include "client/frame_codec.h"
+#include "protocol/message_types.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -64,9 +65,10 @@ QByteArray continueMarkerFrame(quint8 next);
 QByteArray probeFrame();
 
 // Operator sessions.
-constexpr quint8 kOperatorAccepted = 5; // empty payload
-constexpr quint8 kServerOffline = 6;    // payload: the server's user name
-constexpr quint8 kText = 4;             // text message (to servers, or the upgrade notice)
+constexpr quint8 kOperatorAccepted = MessageType::ToOperator::Accepted; // empty payload
+constexpr quint8 kServerOffline = MessageType::ToOperator::ServerOffline; // payload: the server's user name
+constexpr quint8 kText = MessageType::ToServer::Text; // text message (to servers, or the upgrade notice)
+static_assert(MessageType::ToServer::Text == MessageType::ToOperator::Text);
 
 bool isOperatorAccepted(const Frame& frame);
 std::optional<QByteArray> offlineNotice(const Frame& frame);

@@ -32,7 +32,7 @@ ServerListResult fetchServerList(BlockingClient& client) {
                 return failed(result, client.error(), client.errorText());
             }
             pageStarted = true;
-            if (frame->type == 4) {
+            if (frame->type == MessageType::ToClient::ListEntry) {
                 std::optional<Replies::ListEntry> entry = Replies::parseListEntry(frame->payload);
                 if (!entry)
                     return failed(result, BlockingClient::Error::None,

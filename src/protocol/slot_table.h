@@ -1,8 +1,9 @@
 #pragma once
 
-#include "host/client_slot.h"
+#include "protocol/client_slot.h"
 
 #include <QByteArrayView>
+#include <QList>
 #include <array>
 
 // The Clients table: slots 1..255 carry connections, slot 256 only refuses a
@@ -24,6 +25,9 @@ public:
     // Lowest logged-in server slot whose ServerId equals `name` without regard
     // to case, or 0.
     int findServerByName(QByteArrayView name) const;
+    // Every occupied regular slot, in slot order, whose ServerId equals
+    // `account` without regard to case, whatever its session mode.
+    QList<int> slotsOfAccount(QByteArrayView account) const;
 
     int connectionCount = 0; // occupied regular slots
 

@@ -1,14 +1,12 @@
 #pragma once
 
+#include "protocol/message_types.h"
+
 #include <QByteArray>
 #include <QtGlobal>
 
 // Session modes of a slot.
-namespace SessionMode {
-constexpr quint8 Connected = 0; // connected, not logged in
-constexpr quint8 Operator = 1;
-constexpr quint8 Server = 2;
-} // namespace SessionMode
+namespace SessionMode = MessageType::Mode;
 
 // One connection record of the Clients table. Texts are kept as the bytes that
 // travel on the wire (Windows-1252).

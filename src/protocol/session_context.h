@@ -1,0 +1,40 @@
+#pragma once
+
+#include "protocol/slot_table.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+class AccountSet;
+class OnlineServerList;
+
+// What a session handler may do to the registry that runs it: read and write
+// the slots, send, close, log, reach the account store, the list of online
+// servers and the new-accounts switch. The registry implements it; handlers
+// and the shared server messages see nothing else of it.
+class SessionContext {
+public:
+    virtual SlotTable& clients() = 0;
+    virtual const SlotTable& clients() const = 0;
+    ClientSlot& slot(int index) { return clients()[index]; }
+    const ClientSlot& slot(int index) const { return clients()[index]; }
+    int findServerByName(QByteArrayView name) const { return clients().findServerByName(name); }
+
+    // SendRaw: already framed bytes to one slot.
+    virtual void sendRaw(int index, const QByteArray& data) = 0;
+    // SendFramed: the message (type byte and payload) with its length prefix.
+    virtual void sendFramed(int index, QByteArrayView message) = 0;
+    // CloseClient.
+    virtual void closeClient(int index) = 0;
+    // LogEvent: one line in the event view.
+    virtual void logEvent(const QString& text) = 0;
+
+    virtual AccountSet& accounts() = 0;
+    virtual OnlineServerList& onlineServers() = 0;
+    virtual bool newAccountsAllowed() const = 0;
+    virtual void setNewAccountsAllowed(bool allowed) = 0;
+
+protected:
+    ~SessionContext() = default;
+};

@@ -1,0 +1,38 @@
+#include "protocol/slot_table.h"
+
+#include "platform/code_page.h"
+
+namespace {
+// `wanted` is already upper-cased; the size test spares the copy for most slots.
+bool holdsAccount(const ClientSlot& s, const QByteArray& wanted) {
+    return s.ServerId.size() == wanted.size() && CodePage::upper(s.ServerId) == wanted;
+}
+} // namespace
+
+int SlotTable::findFreeSlot() const {
+    for (int i = kFirstSlot; i <= kLastRegularSlot; ++i)
+        if (!m_slots[i].InUse)
+            return i;
+    return 0;
+}
+
+int SlotTable::findServerByName(QByteArrayView name) const {
+    const QByteArray wanted = CodePage::upper(name);
+    for (int i = kFirstSlot; i <= kLastRegularSlot; ++i) {
+        const ClientSlot& s = m_slots[i];
+        if (s.Mode == SessionMode::Server && holdsAccount(s, wanted))
+            return i;
+    }
+    return 0;
+}
+
+QList<int> SlotTable::slotsOfAccount(QByteArrayView account) const {
+    const QByteArray wanted = CodePage::upper(account);
+    QList<int> found;
+    for (int i = kFirstSlot; i <= kLastRegularSlot; ++i) {
+        const ClientSlot& s = m_slots[i];
+        if (s.InUse && holdsAccount(s, wanted))
+            found.append(i);
+    }
+    return found;
+}
