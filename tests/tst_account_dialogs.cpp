@@ -79,7 +79,7 @@ private slots:
     void cleanup() { f.reset(); }
 
     void controlsCaptionsAndLimits() {
-        AccountsDialog list(f->reg(), prompter);
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
         QCOMPARE(list.windowTitle(), QStringLiteral("Accounts List"));
         QCOMPARE(child<QPushButton>(list, "btnDelete")->text(), QStringLiteral("Delete"));
         QCOMPARE(child<QPushButton>(list, "btnOk")->text(), QStringLiteral("Close"));
@@ -91,7 +91,7 @@ private slots:
         QCOMPARE(tabOrder(child<QListWidget>(list, "lstAccounts"), 5),
                  QStringList({"lstAccounts", "btnDelete", "btnOk", "btnNew", "btnEdit"}));
 
-        AccountDialog d(f->reg(), prompter, std::nullopt);
+        AccountDialog d(accounts(), prompter, std::nullopt);
         QCOMPARE(d.objectName(), QStringLiteral("frmAccount"));
         QCOMPARE(d.windowTitle(), QStringLiteral("Add Server Account"));
         QCOMPARE(child<QLineEdit>(d, "txtUser")->maxLength(), 15);
@@ -123,7 +123,7 @@ private slots:
     void ruleRefusalsKeepTheDialogOpen() {
         QFETCH(QString, user);
         QFETCH(QString, password);
-        AccountDialog d(f->reg(), prompter, std::nullopt);
+        AccountDialog d(accounts(), prompter, std::nullopt);
         fill(d, user, password, password);
         QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{kRule});
@@ -136,7 +136,7 @@ private slots:
 
     void checksRunInOrderAndStoreTheFirstPassword() {
         accounts().add(account("bob"));
-        AccountDialog d(f->reg(), prompter, std::nullopt);
+        AccountDialog d(accounts(), prompter, std::nullopt);
         // Both a mismatch and a taken name: only the mismatch is reported.
         fill(d, "BOB", "Secret1", "other");
         QVERIFY(!d.btnOk_Click());
@@ -164,7 +164,7 @@ private slots:
     void editKeepsTheNameAndRewritesTheRest() {
         const qint64 id = accounts().add(account("carl"));
         accounts().add(account("dave", "untouched"));
-        AccountDialog d(f->reg(), prompter, id);
+        AccountDialog d(accounts(), prompter, id);
         QVERIFY(d.loadedRecord());
         QVERIFY(!child<QLineEdit>(d, "txtUser")->isEnabled());
         QCOMPARE(child<QLineEdit>(d, "txtUser")->text(), QStringLiteral("carl"));
@@ -188,7 +188,7 @@ private slots:
     void editOfAnAccountDeletedMeanwhileStoresNothing() {
         const qint64 id = accounts().add(account("gone"));
         accounts().add(account("other"));
-        AccountDialog d(f->reg(), prompter, id);
+        AccountDialog d(accounts(), prompter, id);
         QVERIFY(accounts().remove("GONE"));
         QVERIFY(!d.btnOk_Click());
         QCOMPARE(prompter.texts(), QStringList{"The selected account no longer exists."});
@@ -200,7 +200,7 @@ private slots:
     void listOrderClickAndDoubleClick() {
         for (const char* n : {"bob", "Alice", "carl"})
             accounts().add(account(n));
-        AccountsDialog list(f->reg(), prompter);
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
         auto* lst = child<QListWidget>(list, "lstAccounts");
         QStringList lines;
         for (int i = 0; i < lst->count(); ++i)
@@ -241,7 +241,7 @@ private slots:
     void editOrDeleteOfAVanishedAccountChangesNothing() {
         accounts().add(account("alpha"));
         accounts().add(account("beta"));
-        AccountsDialog list(f->reg(), prompter);
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
         auto* lst = child<QListWidget>(list, "lstAccounts");
         bool shown = false;
         list.setAccountDialogRunner([&](AccountDialog&) { shown = true; });
@@ -282,7 +282,7 @@ private slots:
         QObject::connect(&f->reg(), &Registry::connectionCountChanged, &watcher,
                          [&] { recordPresentAtClose = accounts().find("bob").has_value(); });
 
-        AccountsDialog list(f->reg(), prompter);
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
         auto* lst = child<QListWidget>(list, "lstAccounts");
         clickLine(lst, "bob");
         child<QPushButton>(list, "btnDelete")->click();
@@ -296,6 +296,64 @@ private slots:
         QCOMPARE(accounts().names(), QStringList{"eve"});
         QCOMPARE(lst->count(), 1);
         QVERIFY(!child<QPushButton>(list, "btnDelete")->isEnabled());
+        QVERIFY(prompter.boxes.isEmpty());
+    }
+    // A line picked with the keyboard is picked; Return on it edits it.
+    void keyboardPicksAndReturnEdits() {
+        for (const char* n : {"alpha", "beta", "gamma"})
+            accounts().add(account(n));
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
+        QStringList opened;
+        list.setAccountDialogRunner([&](AccountDialog& d) { opened << child<QLineEdit>(d, "txtUser")->text(); });
+        auto* lst = child<QListWidget>(list, "lstAccounts");
+        auto* edit = child<QPushButton>(list, "btnEdit");
+        auto* del = child<QPushButton>(list, "btnDelete");
+        // Taking the focus makes a line current without picking it.
+        QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(lst, &in);
+        QTest::keyClick(lst, Qt::Key_Return);
+        QVERIFY(opened.isEmpty());
+        QVERIFY(!edit->isEnabled());
+
+        QTest::keyClick(lst, Qt::Key_End);
+        QVERIFY(edit->isEnabled());
+        QVERIFY(del->isEnabled());
+        QTest::keyClick(lst, Qt::Key_Up);
+        QTest::keyClick(lst, Qt::Key_Return);
+        QCOMPARE(opened, QStringList{"beta"});
+        // Refilled after the dialog: nothing is picked until a line is chosen again.
+        QVERIFY(!edit->isEnabled());
+        QTest::keyClick(lst, Qt::Key_Enter);
+        QCOMPARE(opened, QStringList{"beta"});
+        QTest::keyClick(lst, Qt::Key_Home);
+        QTest::mouseClick(del, Qt::LeftButton);
+        QVERIFY(!accounts().find("alpha"));
+        QVERIFY(accounts().find("beta"));
+    }
+
+    // Return is Ok, Escape is Cancel; the password boxes show one "*" per character.
+    void dialogKeysAndPasswordMask() {
+        AccountDialog d(accounts(), prompter, std::nullopt);
+        d.show();
+        auto* password1 = child<QLineEdit>(d, "txtPassword1");
+        auto* password2 = child<QLineEdit>(d, "txtPassword2");
+        QTest::keyClicks(child<QLineEdit>(d, "txtUser"), "dora");
+        QTest::keyClicks(password1, "secret");
+        QTest::keyClicks(password2, "Secret");
+        QCOMPARE(password1->displayText(), QStringLiteral("******"));
+        QCOMPARE(password2->displayText(), QStringLiteral("******"));
+        QVERIFY(child<QPushButton>(d, "btnOk")->isDefault());
+        QTest::keyClick(child<QLineEdit>(d, "txtName"), Qt::Key_Return);
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(accounts().find("dora")->Password, QStringLiteral("secret"));
+
+        AccountDialog cancelled(accounts(), prompter, std::nullopt);
+        cancelled.show();
+        fill(cancelled, "erik", "secret", "secret");
+        QTest::keyClick(child<QLineEdit>(cancelled, "txtUser"), Qt::Key_Escape);
+        QVERIFY(!cancelled.isVisible());
+        QCOMPARE(cancelled.result(), int(QDialog::Rejected));
+        QVERIFY(!accounts().find("erik"));
         QVERIFY(prompter.boxes.isEmpty());
     }
 };

@@ -62,13 +62,16 @@ class BanDialogsTest : public QObject {
     }
 
 private slots:
+    // Dates are shown and read as the desktop's locale says; these tests use
+    // month-first dates unless they choose a locale of their own.
     void init() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         f = std::make_unique<RegistryFixture>(false);
         f->reg().setTodayProvider([] { return kToday; });
         QVERIFY(f->start());
         prompter.clear();
         prompter.answers.clear();
-        list = std::make_unique<BansDialog>(f->reg(), prompter);
+        list = std::make_unique<BansDialog>(bans(), [this] { return f->reg().today(); }, prompter);
     }
     void cleanup() {
         list.reset();
@@ -111,7 +114,7 @@ private slots:
         QCOMPARE(bans().findByName("four")->Number, 4);
         QCOMPARE(bans().findByName("one")->UnbanDate, std::optional<QDate>(QDate(2026, 12, 31)));
         QCOMPARE(lines(child<QListWidget>(list.get(), "lstIPs")),
-                 QStringList({"10.0.0.5 - " + QLocale::system().toString(QDate(2026, 12, 31), QLocale::ShortFormat),
+                 QStringList({"10.0.0.5 - 12/31/26",
                               "10.0.0.6 - ", "10.0.0.7 - ", "10.0.0.8 - "}));
         QVERIFY(child<QPushButton>(list.get(), "cmdEditBan")->isEnabled());
         QCOMPARE(bans().findByName("two")->Reason, std::nullopt);
@@ -208,7 +211,7 @@ private slots:
         QTest::newRow("two-digit year 99") << "1/1/99" << QDate(2099, 1, 1);
         QTest::newRow("not a day") << "2/30/27" << QDate();
         QTest::newRow("words") << "tomorrow" << QDate();
-        QTest::newRow("locale's own") << QLocale::system().toString(QDate(2028, 7, 4), QLocale::ShortFormat)
+        QTest::newRow("locale's own") << QLocale().toString(QDate(2028, 7, 4), QLocale::ShortFormat)
                                       << QDate(2028, 7, 4);
     }
     void dateTexts() {
@@ -334,6 +337,102 @@ private slots:
         QCOMPARE(lines(child<QListWidget>(list.get(), "lstIPs")), QStringList{"10.9.9.9 - "});
         const int admitted = f->connect("127.0.0.1");
         QVERIFY(f->isOpen(admitted));
+    }
+    // One reading of a numeric date per locale: the order of its short date
+    // format, whatever the number of digits; month first where that format
+    // names the month (C).
+    void datesFollowTheLocalesFieldOrder_data() {
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QDate>("date");
+        QTest::newRow("en_GB two-digit year") << "en_GB" << "01/02/26" << QDate(2026, 2, 1);
+        QTest::newRow("en_GB four-digit year") << "en_GB" << "01/02/2027" << QDate(2027, 2, 1);
+        QTest::newRow("en_GB day 13") << "en_GB" << "13/01/26" << QDate(2026, 1, 13);
+        QTest::newRow("en_GB month 13") << "en_GB" << "1/13/26" << QDate();
+        QTest::newRow("en_US two-digit year") << "en_US" << "01/02/26" << QDate(2026, 1, 2);
+        QTest::newRow("en_US four-digit year") << "en_US" << "01/02/2027" << QDate(2027, 1, 2);
+        QTest::newRow("en_US month 13") << "en_US" << "13/01/26" << QDate();
+        QTest::newRow("en_US year 99") << "en_US" << "1/1/99" << QDate(2099, 1, 1);
+        QTest::newRow("en_US one-digit year") << "en_US" << "1/2/7" << QDate();
+        QTest::newRow("en_US three-digit year") << "en_US" << "1/2/027" << QDate();
+        QTest::newRow("en_US three-digit day") << "en_US" << "1/002/27" << QDate();
+        QTest::newRow("de_DE dots") << "de_DE" << "1.2.26" << QDate(2026, 2, 1);
+        QTest::newRow("de_DE four-digit year") << "de_DE" << "01.02.2027" << QDate(2027, 2, 1);
+        QTest::newRow("de_DE slashes") << "de_DE" << "31/12/26" << QDate(2026, 12, 31);
+        QTest::newRow("de_DE month first") << "de_DE" << "12/31/26" << QDate();
+        QTest::newRow("C month first") << "C" << "01/02/26" << QDate(2026, 1, 2);
+        QTest::newRow("C four-digit year") << "C" << "12/31/2026" << QDate(2026, 12, 31);
+        QTest::newRow("C day first") << "C" << "31/12/26" << QDate();
+        QTest::newRow("C month name") << "C" << "8 Dec 2026" << QDate();
+        QTest::newRow("C no year") << "C" << "12/31" << QDate();
+    }
+    void datesFollowTheLocalesFieldOrder() {
+        QFETCH(QString, locale);
+        QFETCH(QString, text);
+        QFETCH(QDate, date);
+        QCOMPARE(BanDates::parse(text, QLocale(locale)).value_or(QDate()), date);
+    }
+
+    void everyShownDateReadsBack() {
+        const QList<QDate> dates = {QDate(2026, 12, 8), QDate(2000, 1, 1), QDate(2099, 12, 31), QDate(1999, 12, 31),
+                                    QDate(2126, 2, 1), QDate(2028, 2, 29)};
+        for (const char* name : {"en_US", "en_GB", "de_DE", "C", "fr_FR", "ja_JP", "hu_HU", "nl_NL"}) {
+            const QLocale locale(QString::fromLatin1(name));
+            for (const QDate& d : dates) {
+                const QString shown = BanDates::display(d, locale);
+                QCOMPARE(BanDates::parse(shown, locale).value_or(QDate()), d);
+            }
+        }
+        QCOMPARE(BanDates::display(QDate(2026, 12, 8), QLocale::c()), QStringLiteral("12/08/2026"));
+        QCOMPARE(BanDates::display(QDate(2126, 2, 1), QLocale("en_US")), QStringLiteral("2/1/2126"));
+        QCOMPARE(BanDates::display(std::nullopt, QLocale::c()), QString());
+    }
+
+    // Where the short date names the month, the list and the box beside the
+    // "mm/dd/yy" hint show month/day/year numbers.
+    void theDialogReadsBackWhatItShows() {
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(bans().add(BanRecord{1, "one", "10.0.0.5", {}, QDate(2026, 12, 31)}));
+        list->RefreshBanList();
+        QCOMPARE(lines(child<QListWidget>(list.get(), "lstIPs")), QStringList{"10.0.0.5 - 12/31/2026"});
+        child<QPushButton>(list.get(), "cmdAddBan")->click();
+        BanDialog* d = list->banDialog();
+        QCOMPARE(child<QLineEdit>(d, "txtUnbanDate")->text(), QStringLiteral("03/09/2026"));
+
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom));
+        child<QPushButton>(list.get(), "cmdAddBan")->click();
+        d = list->banDialog();
+        child<QLineEdit>(d, "txtName")->setText("two");
+        child<QLineEdit>(d, "txtIP")->setText("10.0.0.6");
+        QCOMPARE(child<QLineEdit>(d, "txtUnbanDate")->text(), QStringLiteral("09/03/2026"));
+        QVERIFY(d->cmdOK_Click());
+        QVERIFY(prompter.boxes.isEmpty());
+        QCOMPARE(bans().findByName("two")->UnbanDate, std::optional<QDate>(kToday));
+
+        select("10.0.0.5 - 31/12/2026");
+        child<QPushButton>(list.get(), "cmdEditBan")->click();
+        d = list->banDialog();
+        QCOMPARE(child<QLineEdit>(d, "txtUnbanDate")->text(), QStringLiteral("31/12/2026"));
+        QVERIFY(d->cmdOK_Click());
+        QCOMPARE(bans().findByName("one")->UnbanDate, std::optional<QDate>(QDate(2026, 12, 31)));
+    }
+
+    // Return is OK and Escape is Cancel in the ban dialog.
+    void banDialogKeys() {
+        BanDialog* d = addDialog("one", "10.0.0.5");
+        QVERIFY(child<QPushButton>(d, "cmdOK")->isDefault());
+        QTest::keyClick(child<QLineEdit>(d, "txtIP"), Qt::Key_Return);
+        QVERIFY(bans().findByName("one"));
+        flushDeletes();
+        QVERIFY(!list->banDialog());
+
+        d = addDialog("two", "10.0.0.6");
+        QPointer<BanDialog> open = d;
+        QTest::keyClick(child<QLineEdit>(d, "txtName"), Qt::Key_Escape);
+        flushDeletes();
+        QVERIFY(!open);
+        QVERIFY(!bans().findByName("two"));
+        QVERIFY(prompter.boxes.isEmpty());
     }
 };
 

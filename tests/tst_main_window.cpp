@@ -1,7 +1,11 @@
 // The main window: menus, the two views, the server list and its commands,
 // the information window and the message dialog.
+#include "client/messages.h"
 #include "support/scripted_prompter.h"
 #include "support/session_helpers.h"
+
+#include "ui/ban_dialog.h"
+#include "ui/detail_label.h"
 
 #include "ui/bans_dialog.h"
 #include "ui/info_window.h"
@@ -24,21 +28,57 @@
 #include <QtTest>
 
 namespace {
+namespace Msg = TavClient::Messages;
+
+// Logs a game server in over the wire, registering its account, and has it
+// report its name and description.
+int logInServer(RegistryFixture& f, const QByteArray& user, const QByteArray& name = "Name",
+                const QByteArray& description = "Desc", const QByteArray& address = "10.0.0.1") {
+    f.reg().setNewAccountsAllowed(true);
+    const int p = f.connect(address);
+    f.send(p, Msg::registerServer(user, "secret"));
+    f.reg().setNewAccountsAllowed(false);
+    f.send(p, Msg::nameDescription(name, description));
+    f.received(p);
+    return p;
+}
+
 struct Window {
     RegistryFixture f{false};
     ScriptedPrompter prompter;
     MainWindow w{f.reg(), prompter};
     Window() {
-        f.reg().setFrontEnd(&w);
         f.start();
     }
-    ~Window() { f.reg().setFrontEnd(nullptr); }
     QListWidget* servers() { return w.findChild<QListWidget*>("lstServers"); }
     QString label(const char* name) { return w.findChild<QLabel*>(name)->text(); }
     QAction* action(const char* name) { return w.findChild<QAction*>(name); }
     void select(int row) {
         servers()->setCurrentRow(row);
         w.lstServers_Click();
+    }
+    QStringList selectedLines() {
+        QStringList out;
+        for (QListWidgetItem* item : servers()->selectedItems())
+            out << item->text();
+        return out;
+    }
+    QPoint lineAt(int row) { return servers()->visualItemRect(servers()->item(row)).center(); }
+    // A point of the list below its last line.
+    QPoint belowTheLines() { return QPoint(10, servers()->viewport()->height() - 4); }
+    void clickList(Qt::MouseButton button, const QPoint& at) {
+        QTest::mouseClick(servers()->viewport(), button, Qt::NoModifier, at);
+    }
+    QMenu* popup() { return w.findChild<QMenu*>("mnuServer"); }
+    // Picks an item of the open pop-up menu with the mouse.
+    void choose(const char* item) {
+        QVERIFY(popup()->isVisible());
+        QTest::mouseClick(popup(), Qt::LeftButton, Qt::NoModifier, popup()->actionGeometry(action(item)).center());
+    }
+    // What Qt does when the list takes the focus: a current line, nothing selected.
+    void focusList() {
+        QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(servers(), &in);
     }
 };
 } // namespace
@@ -344,6 +384,204 @@ private slots:
         dlg->findChild<QPushButton*>("cmdSend")->click();
         QCOMPARE(win.prompter.lastText(), QString("Message sent successfully."));
         QCOMPARE(win.f.received(again), QByteArray("\x00\x01\x04", 3));
+    }
+
+    // The commands act on the selected line only, never on Qt's current item.
+    void commandsActOnTheSelectedLineOnly() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        const int alpha = logInServer(win.f, "alpha", "Alpha");
+        const int beta = logInServer(win.f, "beta", "Beta");
+        win.focusList();
+        QCOMPARE(win.servers()->currentRow(), 0);
+        QVERIFY(win.selectedLines().isEmpty());
+
+        // Below the lines: nothing selected, no menu, no details.
+        win.clickList(Qt::RightButton, win.belowTheLines());
+        QVERIFY(!win.popup()->isVisible());
+        QVERIFY(win.selectedLines().isEmpty());
+        QCOMPARE(win.label("lblID"), QString());
+        // Neither do the commands nor the live refresh pick the current line.
+        win.action("mnuServerDisconnect")->trigger();
+        win.action("mnuSendMessage")->trigger();
+        QVERIFY(win.f.isOpen(alpha));
+        QVERIFY(!win.w.messageDialog());
+        win.f.send(alpha, Msg::playerCount(9));
+        QCOMPARE(win.label("lblCount"), QString());
+
+        win.clickList(Qt::RightButton, win.lineAt(1));
+        QCOMPARE(win.selectedLines(), QStringList{"beta"});
+        QCOMPARE(win.label("lblName"), QString("Beta"));
+        // Another server coming and going leaves the selection alone.
+        const int gamma = logInServer(win.f, "gamma", "Gamma");
+        win.f.reg().closeClient(win.f.slotOf(gamma));
+        QCOMPARE(win.selectedLines(), QStringList{"beta"});
+        win.clickList(Qt::RightButton, win.lineAt(1));
+        win.choose("mnuServerDisconnect");
+        QVERIFY(!win.f.isOpen(beta));
+        QCOMPARE(win.servers()->count(), 1);
+        // Nothing moves into the place of the server that left; its texts stay.
+        QVERIFY(win.selectedLines().isEmpty());
+        QCOMPARE(win.servers()->currentRow(), -1);
+        QCOMPARE(win.label("lblID"), QString("beta"));
+
+        win.clickList(Qt::RightButton, win.belowTheLines());
+        QVERIFY(!win.popup()->isVisible());
+        win.action("mnuServerDisconnect")->trigger();
+        QVERIFY(win.f.isOpen(alpha));
+        win.f.send(alpha, Msg::playerCount(11));
+        QCOMPARE(win.label("lblID"), QString("beta"));
+        QTest::mouseClick(win.w.findChild<QLabel*>("lblDesc"), Qt::LeftButton);
+        QCOMPARE(win.prompter.lastText(), QString("The selected server is not currently online."));
+        QCOMPARE(win.f.received(alpha), QByteArray());
+    }
+
+    void keyboardSelectionShowsTheDetails() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        logInServer(win.f, "alpha", "Alpha", "A", "10.0.0.1");
+        logInServer(win.f, "beta", "Beta", "B", "10.0.0.2");
+        logInServer(win.f, "gamma", "Gamma", "G", "10.0.0.3");
+        win.clickList(Qt::LeftButton, win.lineAt(0));
+        QCOMPARE(win.label("lblName"), QString("Alpha"));
+        const QList<std::pair<Qt::Key, QString>> steps = {
+            {Qt::Key_Down, "beta"}, {Qt::Key_End, "gamma"}, {Qt::Key_Up, "beta"}, {Qt::Key_Home, "alpha"}};
+        for (const auto& [key, id] : steps) {
+            QTest::keyClick(win.servers(), key);
+            QCOMPARE(win.selectedLines(), QStringList{id});
+            QCOMPARE(win.label("lblID"), id);
+        }
+        QCOMPARE(win.label("lblIP"), QString("10.0.0.1"));
+    }
+
+    void descriptionAnswersTheLeftButtonOnly() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        logInServer(win.f, "alpha", "Alpha", "A fine server");
+        win.clickList(Qt::LeftButton, win.lineAt(0));
+        auto* desc = win.w.findChild<QLabel*>("lblDesc");
+        QTest::mouseClick(desc, Qt::RightButton);
+        QTest::mouseClick(desc, Qt::MiddleButton);
+        QCOMPARE(win.prompter.shown.size(), 0);
+        QTest::mouseClick(desc, Qt::LeftButton);
+        QCOMPARE(win.prompter.texts(), QStringList{"A fine server"});
+    }
+
+    // A server's own words are text: no markup is drawn, no control character acts.
+    void peerTextIsShownAsText() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        const QByteArray name = "<h1><font color=red>Yes</font></h1>\t\x1b[2J";
+        const QByteArray description = "<table><tr><td>Official:</td><td>Yes</td></tr></table>\r\nline\x07two";
+        logInServer(win.f, "alpha", name, description, "10.0.0.9");
+        win.clickList(Qt::LeftButton, win.lineAt(0));
+        for (const char* detail : {"lblID", "lblName", "lblIP", "lblCount", "lblOfficial", "lblDesc"})
+            QCOMPARE(win.w.findChild<QLabel*>(detail)->textFormat(), Qt::PlainText);
+        win.action("mnuServerMessage")->trigger();
+        for (QLabel* any : win.w.findChildren<QLabel*>())
+            QVERIFY2(any->textFormat() == Qt::PlainText, qPrintable(any->objectName() + any->text()));
+        QCOMPARE(win.label("lblName"), QString::fromUtf8("<h1><font color=red>Yes</font></h1>\u2409\u241b[2J"));
+
+        QTest::mouseClick(win.w.findChild<QLabel*>("lblDesc"), Qt::LeftButton);
+        const QString shownDescription =
+            QString::fromUtf8("<table><tr><td>Official:</td><td>Yes</td></tr></table>\nline\u2407two");
+        QCOMPARE(win.prompter.lastText(), shownDescription);
+        // The box that shows such a text does not guess either.
+        const auto box = WidgetPrompter::messageBox(nullptr, "TavRegistry: Server Description", shownDescription,
+                                                    QMessageBox::Ok);
+        QCOMPARE(box->textFormat(), Qt::PlainText);
+        QCOMPARE(box->text(), shownDescription);
+
+        win.clickList(Qt::RightButton, win.lineAt(0));
+        win.choose("mnuViewInformation");
+        const QStringList info = win.w.infoWindow()->infoText().split("\r\n");
+        QCOMPARE(info.at(1), QString::fromUtf8("Server Name: <h1><font color=red>Yes</font></h1>\u2409\u241b[2J"));
+        QCOMPARE(info.at(5), "Description: " + shownDescription);
+    }
+
+    void longTextsDoNotPushTheLayout() {
+        Window win;
+        win.action("mnuServerView")->trigger();
+        win.w.resize(720, 460);
+        logInServer(win.f, "alpha", "A", "D");
+        win.clickList(Qt::LeftButton, win.lineAt(0));
+        QCoreApplication::sendPostedEvents();
+        const QSize size = win.w.size();
+        const QSize minimum = win.w.minimumSizeHint();
+        const int listWidth = win.servers()->width();
+
+        const QByteArray name(50, 'W');
+        logInServer(win.f, "beta", name, QByteArray(255, 'M'));
+        win.clickList(Qt::LeftButton, win.lineAt(1));
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(win.label("lblName"), QString::fromLatin1(name));
+        QCOMPARE(win.w.size(), size);
+        QVERIFY2(win.w.minimumSizeHint().width() <= minimum.width(),
+                 qPrintable(QString("%1 > %2").arg(win.w.minimumSizeHint().width()).arg(minimum.width())));
+        QCOMPARE(win.servers()->width(), listWidth);
+        auto* shown = win.w.findChild<DetailLabel*>("lblName");
+        QVERIFY(shown->elidedText().endsWith(QChar(0x2026)));
+
+        // The window still shrinks, and the list keeps its half.
+        win.w.resize(420, 460);
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(win.w.width(), 420);
+        const int frame = win.w.findChild<QGroupBox*>("fraInfo")->width();
+        QVERIFY2(qAbs(win.servers()->width() - frame) <= 2, qPrintable(QString::number(win.servers()->width())));
+    }
+
+    void messageBoxesAreWideEnoughForTheirTitles() {
+        const QString title = QStringLiteral("TavRegistry: Server Description");
+        const auto box = WidgetPrompter::messageBox(nullptr, title, "x", QMessageBox::Ok);
+        box->show();
+        // Room for the title and, beside it, the window manager's buttons.
+        const int titleWidth = QFontMetrics(QApplication::font("QMdiSubWindowTitleBar")).horizontalAdvance(title);
+        QVERIFY2(box->width() >= titleWidth + 100, qPrintable(QString::number(box->width())));
+        box->hide();
+    }
+
+    // Closing the list leaves an open ban dialog and what was typed in it.
+    void closingTheBanListKeepsTheBanDialog() {
+        Window win;
+        win.action("mnuEditBanList")->trigger();
+        BansDialog* list = win.w.bansDialog();
+        QTest::mouseClick(list->findChild<QPushButton*>("cmdAddBan"), Qt::LeftButton);
+        QPointer<BanDialog> ban = list->banDialog();
+        QVERIFY(ban && ban->isVisible());
+        QTest::keyClicks(ban->findChild<QLineEdit*>("txtName"), "spammer");
+        QTest::keyClicks(ban->findChild<QLineEdit*>("txtIP"), "10.9.9.9");
+        QTest::mouseClick(list->findChild<QPushButton*>("cmdClose"), Qt::LeftButton);
+        QVERIFY(!list->isVisible());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(ban && ban->isVisible());
+        QCOMPARE(ban->findChild<QLineEdit*>("txtName")->text(), QString("spammer"));
+
+        // Opening the list again is not an open from the list: the dialog stays.
+        win.action("mnuEditBanList")->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(ban);
+        QTest::mouseClick(win.w.bansDialog()->findChild<QPushButton*>("cmdClose"), Qt::LeftButton);
+
+        // Its OK stores the ban and brings the list back with it.
+        ban->findChild<QLineEdit*>("txtUnbanDate")->clear();
+        QTest::mouseClick(ban->findChild<QPushButton*>("cmdOK"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!ban);
+        QVERIFY(win.f.reg().database().bans().findByName("spammer"));
+        QVERIFY(win.w.bansDialog()->isVisible());
+        QCOMPARE(win.w.bansDialog()->findChild<QListWidget*>("lstIPs")->item(0)->text(), QString("10.9.9.9 - "));
+
+        // The next open from the list replaces it; shutdown unloads it.
+        QTest::mouseClick(win.w.bansDialog()->findChild<QPushButton*>("cmdAddBan"), Qt::LeftButton);
+        ban = win.w.bansDialog()->banDialog();
+        QTest::mouseClick(win.w.bansDialog()->findChild<QPushButton*>("cmdAddBan"), Qt::LeftButton);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!ban);
+        ban = win.w.bansDialog()->banDialog();
+        QTest::mouseClick(win.w.bansDialog()->findChild<QPushButton*>("cmdClose"), Qt::LeftButton);
+        win.f.reg().shutdown();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!ban);
     }
 };
 

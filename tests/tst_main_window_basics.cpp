@@ -15,7 +15,6 @@ private slots:
         RegistryFixture f(false);
         ScriptedPrompter prompter;
         MainWindow w(f.reg(), prompter);
-        f.reg().setFrontEnd(&w);
         QVERIFY(f.start());
         QCOMPARE(w.objectName(), QString("frmMain"));
         auto* lst = w.findChild<QListWidget*>("lstOutput");
@@ -36,14 +35,12 @@ private slots:
         f.connect();
         f.connect();
         QCOMPARE(w.windowTitle(), QString("The Tarvane Classic Server Registry [2]"));
-        f.reg().setFrontEnd(nullptr);
     }
 
     void closingQuestion() {
         RegistryFixture f(false);
         ScriptedPrompter prompter;
         MainWindow w(f.reg(), prompter);
-        f.reg().setFrontEnd(&w);
         QVERIFY(f.start());
         QVERIFY(w.isVisible());
         const int p = f.connect();
@@ -61,7 +58,25 @@ private slots:
         w.close();
         QCOMPARE(f.reg().state(), Registry::State::Ended);
         QVERIFY(!f.isOpen(p));
-        f.reg().setFrontEnd(nullptr);
+    }
+
+    // The window is the front end while it lives and takes itself off when it goes.
+    void theWindowAttachesAndDetachesItself() {
+        RegistryFixture f(false);
+        ScriptedPrompter prompter;
+        {
+            MainWindow w(f.reg(), prompter);
+            QVERIFY(f.start());
+            QVERIFY(w.isVisible());
+            f.connect();
+            QCOMPARE(w.windowTitle(), QString("The Tarvane Classic Server Registry [1]"));
+        }
+        const int p = f.connect();
+        f.reg().logEvent("after the window");
+        f.reg().closeClient(f.slotOf(p));
+        QVERIFY(!f.isOpen(p));
+        f.reg().shutdown();
+        QCOMPARE(f.reg().state(), Registry::State::Ended);
     }
 };
 

@@ -20,11 +20,9 @@ struct WindowFixture {
 
     WindowFixture() {
         window.trayIcon().setAvailabilityProbe([this] { return trayAvailable; });
-        f.reg().setFrontEnd(&window);
     }
     ~WindowFixture() {
         f.reg().shutdown();
-        f.reg().setFrontEnd(nullptr);
     }
     TrayIcon& tray() { return window.trayIcon(); }
 };

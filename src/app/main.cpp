@@ -143,10 +143,8 @@ int main(int argc, char** argv) {
 
     WidgetPrompter prompter;
     std::unique_ptr<MainWindow> window;
-    if (!headless) {
+    if (!headless)
         window = std::make_unique<MainWindow>(registry, prompter);
-        registry.setFrontEnd(window.get());
-    }
 
     SignalBridge signals_;
     QObject::connect(&signals_, &SignalBridge::terminationRequested, &registry, &Registry::shutdown);
@@ -162,6 +160,5 @@ int main(int argc, char** argv) {
 
     const int rc = app->exec();
     automation.unpublish();
-    registry.setFrontEnd(nullptr);
     return rc;
 }

@@ -53,6 +53,11 @@ Registry::~Registry() {
 
 void Registry::setFrontEnd(FrontEnd* frontEnd) { m_frontEnd = frontEnd ? frontEnd : &headlessFrontEnd(); }
 
+void Registry::detachFrontEnd(const FrontEnd* frontEnd) {
+    if (m_frontEnd == frontEnd)
+        setFrontEnd(nullptr);
+}
+
 void Registry::setServiceManager(ServiceManager* manager) {
     m_serviceManager = manager ? manager : m_ownServiceManager.get();
 }

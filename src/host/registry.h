@@ -61,6 +61,9 @@ public:
     ~Registry() override;
 
     void setFrontEnd(FrontEnd* frontEnd);
+    // A front end that goes before the registry takes itself off; another
+    // one attached meanwhile stays.
+    void detachFrontEnd(const FrontEnd* frontEnd);
     // The service manager (default: systemd) and the starter of the updater
     // (default: a detached process); tests put their own in. Null restores the default.
     void setServiceManager(ServiceManager* manager);

@@ -1,8 +1,9 @@
 #include "ui/account_dialog.h"
 
 #include "database/account_rules.h"
-#include "host/registry.h"
+#include "database/account_set.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -32,9 +33,9 @@ QLineEdit* lineEdit(const QString& objectName, int maxLength, QWidget* parent) {
 
 } // namespace
 
-AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::optional<qint64> editBookmark,
+AccountDialog::AccountDialog(AccountSet& accounts, Prompter& prompter, std::optional<qint64> editBookmark,
                              QWidget* parent)
-    : QDialog(parent), m_registry(registry), m_prompter(prompter), m_editBookmark(editBookmark) {
+    : QDialog(parent), m_accounts(accounts), m_prompter(prompter), m_editBookmark(editBookmark) {
     setObjectName(QStringLiteral("frmAccount"));
     setWindowTitle(QStringLiteral("Add Server Account"));
     setModal(true);
@@ -42,9 +43,12 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
     auto* grid = new QGridLayout(this);
     m_txtUser = lineEdit(QStringLiteral("txtUser"), 15, this);
     m_txtPassword1 = lineEdit(QStringLiteral("txtPassword1"), 15, this);
-    m_txtPassword1->setEchoMode(QLineEdit::Password);
     m_txtPassword2 = lineEdit(QStringLiteral("txtPassword2"), 15, this);
-    m_txtPassword2->setEchoMode(QLineEdit::Password);
+    for (QLineEdit* box : {m_txtPassword1, m_txtPassword2}) {
+        box->setEchoMode(QLineEdit::Password);
+        // One "*" per character, not the style's bullet.
+        box->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    }
     m_txtName = lineEdit(QStringLiteral("txtName"), 50, this);
     m_txtDescription = new QPlainTextEdit(this);
     m_txtDescription->setObjectName(QStringLiteral("txtDescription"));
@@ -61,7 +65,8 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
     m_btnCancel->setObjectName(QStringLiteral("btnCancel"));
     m_btnOk = new QPushButton(QStringLiteral("Ok"), this);
     m_btnOk->setObjectName(QStringLiteral("btnOk"));
-    m_btnOk->setAutoDefault(false);
+    // Return is Ok and Escape is Cancel, as in every dialog.
+    m_btnOk->setDefault(true);
     m_btnCancel->setAutoDefault(false);
 
     grid->addWidget(label(QStringLiteral("lblUser"), QStringLiteral("User:"), this), 0, 0);
@@ -94,6 +99,7 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
     setTabOrder(m_txtUpdateURL, m_chkOfficial);
     setTabOrder(m_chkOfficial, m_btnCancel);
     setTabOrder(m_btnCancel, m_btnOk);
+    ShownText::makeLabelsPlain(this);
 
     // The description box takes at most 50 characters, as typed or pasted.
     connect(m_txtDescription, &QPlainTextEdit::textChanged, this, [this] {
@@ -114,7 +120,7 @@ AccountDialog::AccountDialog(Registry& registry, Prompter& prompter, std::option
         // The fixed name must stay readable on the grey.
         grey.setColor(QPalette::Disabled, QPalette::Text, grey.color(QPalette::Active, QPalette::Text));
         m_txtUser->setPalette(grey);
-        if (const auto record = m_registry.database().accounts().findByBookmark(*m_editBookmark)) {
+        if (const auto record = m_accounts.findByBookmark(*m_editBookmark)) {
             m_loaded = true;
             m_txtUser->setText(record->User);
             m_txtPassword1->setText(record->Password);
@@ -148,7 +154,7 @@ bool AccountDialog::btnOk_Click() {
         return false;
     }
 
-    AccountSet& accounts = m_registry.database().accounts();
+    AccountSet& accounts = m_accounts;
     AccountRecord record;
     record.User = user;
     record.Password = password;

@@ -7,15 +7,15 @@ class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
+class AccountSet;
 class Prompter;
-class Registry;
 
 // frmAccount, "Add Server Account": adds an account, or edits the one with
 // the given bookmark (its name then cannot change).
 class AccountDialog final : public QDialog {
     Q_OBJECT
 public:
-    AccountDialog(Registry& registry, Prompter& prompter, std::optional<qint64> editBookmark,
+    AccountDialog(AccountSet& accounts, Prompter& prompter, std::optional<qint64> editBookmark,
                   QWidget* parent = nullptr);
 
     bool isEditMode() const { return m_editBookmark.has_value(); }
@@ -30,7 +30,7 @@ public:
 private:
     void say(const QString& text);
 
-    Registry& m_registry;
+    AccountSet& m_accounts;
     Prompter& m_prompter;
     std::optional<qint64> m_editBookmark;
     bool m_loaded = false;

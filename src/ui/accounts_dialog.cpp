@@ -6,11 +6,20 @@
 #include "ui/prompter.h"
 
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 
-AccountsDialog::AccountsDialog(Registry& registry, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_registry(registry), m_prompter(prompter) {
+AccountsDialog::SessionCloser AccountsDialog::sessionCloser(Registry& registry) {
+    return [&registry](const QString& name) {
+        for (int slot : registry.clients().slotsOfAccount(CodePage::fromUnicode(name)))
+            registry.closeClient(slot);
+    };
+}
+
+AccountsDialog::AccountsDialog(AccountSet& accounts, SessionCloser closeSessions, Prompter& prompter,
+                               QWidget* parent)
+    : QDialog(parent), m_accounts(accounts), m_closeSessions(std::move(closeSessions)), m_prompter(prompter) {
     setObjectName(QStringLiteral("frmAccounts"));
     setWindowTitle(QStringLiteral("Accounts List"));
     setModal(true);
@@ -45,10 +54,13 @@ AccountsDialog::AccountsDialog(Registry& registry, Prompter& prompter, QWidget* 
 
     m_runDialog = [](AccountDialog& dialog) { dialog.exec(); };
 
-    connect(m_lstAccounts, &QListWidget::itemClicked, this, [this] {
-        m_btnEdit->setEnabled(true);
-        m_btnDelete->setEnabled(true);
+    // A line picked by click or by keyboard makes Edit and Delete available.
+    connect(m_lstAccounts, &QListWidget::itemSelectionChanged, this, [this] {
+        const bool picked = selectedItem() != nullptr;
+        m_btnEdit->setEnabled(picked);
+        m_btnDelete->setEnabled(picked);
     });
+    m_lstAccounts->installEventFilter(this);
     connect(m_lstAccounts, &QListWidget::itemDoubleClicked, this, [this] {
         if (m_btnEdit->isEnabled())
             btnEdit_Click();
@@ -61,9 +73,27 @@ AccountsDialog::AccountsDialog(Registry& registry, Prompter& prompter, QWidget* 
     ListAccounts();
 }
 
+QListWidgetItem* AccountsDialog::selectedItem() const {
+    const QList<QListWidgetItem*> selected = m_lstAccounts->selectedItems();
+    return selected.isEmpty() ? nullptr : selected.first();
+}
+
+// Return on a line opens it for editing, as a double click does.
+bool AccountsDialog::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_lstAccounts && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (m_btnEdit->isEnabled())
+                btnEdit_Click();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
 void AccountsDialog::ListAccounts() {
     m_lstAccounts->clear();
-    m_lstAccounts->addItems(m_registry.database().accounts().names());
+    m_lstAccounts->addItems(m_accounts.names());
     m_btnDelete->setEnabled(false);
     m_btnEdit->setEnabled(false);
 }
@@ -74,7 +104,7 @@ void AccountsDialog::runAccountDialog(AccountDialog& dialog) {
 }
 
 void AccountsDialog::btnNew_Click() {
-    AccountDialog dialog(m_registry, m_prompter, std::nullopt, this);
+    AccountDialog dialog(m_accounts, m_prompter, std::nullopt, this);
     runAccountDialog(dialog);
 }
 
@@ -85,32 +115,31 @@ void AccountsDialog::showVanished() {
 }
 
 void AccountsDialog::btnEdit_Click() {
-    const QListWidgetItem* item = m_lstAccounts->currentItem();
+    const QListWidgetItem* item = selectedItem();
     if (!item)
         return;
-    const auto record = m_registry.database().accounts().find(item->text());
+    const auto record = m_accounts.find(item->text());
     if (!record) {
         showVanished();
         return;
     }
-    AccountDialog dialog(m_registry, m_prompter, record->bookmark, this);
+    AccountDialog dialog(m_accounts, m_prompter, record->bookmark, this);
     runAccountDialog(dialog);
 }
 
 void AccountsDialog::btnDelete_Click() {
-    const QListWidgetItem* item = m_lstAccounts->currentItem();
+    const QListWidgetItem* item = selectedItem();
     if (!item)
         return;
     const QString name = item->text();
-    AccountSet& accounts = m_registry.database().accounts();
+    AccountSet& accounts = m_accounts;
     const auto record = accounts.find(name);
     if (!record) {
         showVanished();
         return;
     }
     // Every server logged in with the account goes off the registry before the record goes.
-    for (int slot : m_registry.clients().slotsOfAccount(CodePage::fromUnicode(name)))
-        m_registry.closeClient(slot);
+    m_closeSessions(name);
     if (!accounts.removeByBookmark(record->bookmark)) {
         showVanished();
         return;

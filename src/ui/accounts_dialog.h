@@ -4,7 +4,9 @@
 #include <functional>
 
 class AccountDialog;
+class AccountSet;
 class QListWidget;
+class QListWidgetItem;
 class QPushButton;
 class Prompter;
 class Registry;
@@ -14,7 +16,13 @@ class Registry;
 class AccountsDialog final : public QDialog {
     Q_OBJECT
 public:
-    AccountsDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
+    // Takes every server logged in with the named account off the registry.
+    using SessionCloser = std::function<void(const QString& account)>;
+    // The closer for a running registry: the account's slots are found
+    // without regard to letter case.
+    static SessionCloser sessionCloser(Registry& registry);
+
+    AccountsDialog(AccountSet& accounts, SessionCloser closeSessions, Prompter& prompter, QWidget* parent = nullptr);
 
     // Refills the list; Edit and Delete wait for a click.
     void ListAccounts();
@@ -27,11 +35,16 @@ public:
     // work the dialog without a nested event loop.
     void setAccountDialogRunner(std::function<void(AccountDialog&)> runner) { m_runDialog = std::move(runner); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    QListWidgetItem* selectedItem() const;
     void showVanished();
     void runAccountDialog(AccountDialog& dialog);
 
-    Registry& m_registry;
+    AccountSet& m_accounts;
+    SessionCloser m_closeSessions;
     Prompter& m_prompter;
     std::function<void(AccountDialog&)> m_runDialog;
     QListWidget* m_lstAccounts = nullptr;

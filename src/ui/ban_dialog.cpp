@@ -1,8 +1,8 @@
 #include "ui/ban_dialog.h"
 
 #include "database/ban_dates.h"
-#include "host/registry.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -16,8 +16,8 @@ const QString kAddCaption = QStringLiteral("TavRegistry [Add Ban]");
 const QString kEditCaption = QStringLiteral("TavRegistry [Edit Ban]");
 } // namespace
 
-BanDialog::BanDialog(Registry& registry, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_registry(registry), m_prompter(prompter) {
+BanDialog::BanDialog(BanSet& bans, const QDate& today, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_bans(bans), m_prompter(prompter) {
     setObjectName(QStringLiteral("frmBan"));
     setWindowTitle(kAddCaption);
     setModal(false);
@@ -36,7 +36,8 @@ BanDialog::BanDialog(Registry& registry, Prompter& prompter, QWidget* parent)
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    m_cmdOK->setAutoDefault(false);
+    // Return is OK and Escape is Cancel, as in every dialog.
+    m_cmdOK->setDefault(true);
     m_cmdCancel->setAutoDefault(false);
     auto* hint = new QLabel(QStringLiteral("mm/dd/yy"), this);
     hint->setObjectName(QStringLiteral("lblDateHint"));
@@ -64,12 +65,10 @@ BanDialog::BanDialog(Registry& registry, Prompter& prompter, QWidget* parent)
     setTabOrder(m_cmdOK, m_cmdCancel);
 
     connect(m_cmdOK, &QPushButton::clicked, this, &BanDialog::cmdOK_Click);
-    connect(m_cmdCancel, &QPushButton::clicked, this, [this] {
-        hide();
-        deleteLater();
-    });
+    connect(m_cmdCancel, &QPushButton::clicked, this, &BanDialog::reject);
 
-    m_txtUnbanDate->setText(BanDates::display(m_registry.today()));
+    m_txtUnbanDate->setText(BanDates::display(today));
+    ShownText::makeLabelsPlain(this);
 }
 
 void BanDialog::loadForEdit(const BanRecord& ban) {
@@ -79,6 +78,11 @@ void BanDialog::loadForEdit(const BanRecord& ban) {
     m_txtIP->setText(ban.IP);
     m_txtReason->setPlainText(ban.Reason.value_or(QString()));
     m_txtUnbanDate->setText(BanDates::display(ban.UnbanDate));
+}
+
+void BanDialog::reject() {
+    QDialog::reject();
+    deleteLater();
 }
 
 bool BanDialog::isAddMode() const { return windowTitle().contains(QLatin1String("Add"), Qt::CaseSensitive); }
@@ -139,7 +143,7 @@ bool BanDialog::cmdOK_Click() {
         return false;
     }
 
-    BanSet& bans = m_registry.database().bans();
+    BanSet& bans = m_bans;
     QString error;
     if (isAddMode()) {
         if (!bans.isEmpty()) {

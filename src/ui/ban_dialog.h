@@ -8,7 +8,6 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class Prompter;
-class Registry;
 
 // frmBan: adds a ban ("TavRegistry [Add Ban]") or edits one ("TavRegistry
 // [Edit Ban]"); the mode is the caption. Not modal.
@@ -19,7 +18,8 @@ public:
     static constexpr int kIPLimit = 15;
     static constexpr int kReasonLimit = 255;
 
-    BanDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
+    // `today` goes into the date box of a new ban.
+    BanDialog(BanSet& bans, const QDate& today, Prompter& prompter, QWidget* parent = nullptr);
 
     // Opens the dialog on an existing ban: edit caption, name fixed, fields filled.
     void loadForEdit(const BanRecord& ban);
@@ -29,6 +29,8 @@ public:
     // (stored, or a vanished ban not re-created) it asks for the list to be
     // refreshed, hides and deletes itself.
     bool cmdOK_Click();
+    // Cancel, Escape and the window's close button: unloaded, nothing stored.
+    void reject() override;
 
 signals:
     void listRefreshRequested();
@@ -40,7 +42,7 @@ private:
     std::optional<QString> reasonFromBox() const;
     void finish();
 
-    Registry& m_registry;
+    BanSet& m_bans;
     Prompter& m_prompter;
     QLineEdit* m_txtName = nullptr;
     QLineEdit* m_txtIP = nullptr;

@@ -1,17 +1,17 @@
 #include "ui/bans_dialog.h"
 
 #include "database/ban_dates.h"
-#include "host/registry.h"
 #include "ui/ban_dialog.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 
-BansDialog::BansDialog(Registry& registry, Prompter& prompter, QWidget* parent)
-    : QDialog(parent), m_registry(registry), m_prompter(prompter) {
+BansDialog::BansDialog(BanSet& bans, std::function<QDate()> today, Prompter& prompter, QWidget* parent)
+    : QDialog(parent), m_bans(bans), m_today(std::move(today)), m_prompter(prompter) {
     setObjectName(QStringLiteral("frmBans"));
     setWindowTitle(QStringLiteral("TavRegistry [Ban List]"));
     setModal(false);
@@ -53,16 +53,25 @@ BansDialog::BansDialog(Registry& registry, Prompter& prompter, QWidget* parent)
     connect(m_cmdDelBan, &QPushButton::clicked, this, &BansDialog::cmdDelBan_Click);
     connect(m_cmdRefreshList, &QPushButton::clicked, this, &BansDialog::RefreshBanList);
 
+    ShownText::makeLabelsPlain(this);
     RefreshBanList();
 }
 
 BansDialog::~BansDialog() { unloadBanDialog(); }
 
+void BansDialog::showList() {
+    if (!isVisible())
+        RefreshBanList();
+    show();
+    raise();
+    activateWindow();
+}
+
 void BansDialog::say(const QString& text) { m_prompter.message(this, applicationTitle(), text, QMessageBox::Ok); }
 
 void BansDialog::RefreshBanList() {
     m_lstIPs->clear();
-    const QList<BanRecord> bans = m_registry.database().bans().list();
+    const QList<BanRecord> bans = m_bans.list();
     m_cmdEditBan->setEnabled(!bans.isEmpty());
     m_cmdDelBan->setEnabled(!bans.isEmpty());
     for (const BanRecord& ban : bans)
@@ -76,7 +85,9 @@ void BansDialog::unloadBanDialog() {
 
 BanDialog* BansDialog::loadBanDialog() {
     unloadBanDialog();
-    m_banDialog = new BanDialog(m_registry, m_prompter, this);
+    // A window of its own beside the list (not inside it), so that closing
+    // the list leaves it open.
+    m_banDialog = new BanDialog(m_bans, m_today(), m_prompter, parentWidget() ? parentWidget() : this);
     connect(m_banDialog, &BanDialog::listRefreshRequested, this, [this] {
         RefreshBanList();
         show();
@@ -97,7 +108,7 @@ std::optional<QString> BansDialog::selectedAddress() {
         say(QStringLiteral("There was an error involving the list."));
         return std::nullopt;
     }
-    if (m_registry.database().bans().isEmpty()) {
+    if (m_bans.isEmpty()) {
         say(QStringLiteral("There are no bans in the database, refresh the list."));
         return std::nullopt;
     }
@@ -109,7 +120,7 @@ void BansDialog::cmdEditBan_Click() {
     const auto address = selectedAddress();
     if (!address)
         return;
-    const auto ban = m_registry.database().bans().findByIP(*address);
+    const auto ban = m_bans.findByIP(*address);
     if (!ban) {
         say(QStringLiteral("The IP was not found in the datebase, refresh the list."));
         return;
@@ -123,8 +134,8 @@ void BansDialog::cmdDelBan_Click() {
     const auto address = selectedAddress();
     if (!address)
         return;
-    if (const auto ban = m_registry.database().bans().findByIP(*address)) {
-        m_registry.database().bans().remove(ban->Number);
+    if (const auto ban = m_bans.findByIP(*address)) {
+        m_bans.remove(ban->Number);
         RefreshBanList();
     }
 }

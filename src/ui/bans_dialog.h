@@ -1,21 +1,31 @@
 #pragma once
 
+#include "ui/ban_dialog.h"
+
+#include <QDate>
 #include <QDialog>
 #include <QPointer>
 
-#include "ui/ban_dialog.h"
+#include <functional>
+
 class QListWidget;
 class QPushButton;
 class Prompter;
-class Registry;
 
 // frmBans, "TavRegistry [Ban List]": lists the bans by address and opens the
-// ban dialog to add or edit one. Not modal.
+// ban dialog to add or edit one. Not modal. Closing the list only hides it:
+// a ban dialog opened from it stays open with what was typed in it, and the
+// next showing starts from a fresh list.
 class BansDialog final : public QDialog {
     Q_OBJECT
 public:
-    BansDialog(Registry& registry, Prompter& prompter, QWidget* parent = nullptr);
+    // `today` gives the date a new ban's date box starts with.
+    BansDialog(BanSet& bans, std::function<QDate()> today, Prompter& prompter, QWidget* parent = nullptr);
+    // Shutdown: the ban dialog goes with the list.
     ~BansDialog() override;
+
+    // Shows the list; a list that was closed is refilled first, as a fresh one would be.
+    void showList();
 
     void RefreshBanList();
     void cmdAddBan_Click();
@@ -31,7 +41,8 @@ private:
     BanDialog* loadBanDialog();
     std::optional<QString> selectedAddress();
 
-    Registry& m_registry;
+    BanSet& m_bans;
+    std::function<QDate()> m_today;
     Prompter& m_prompter;
     QPointer<BanDialog> m_banDialog;
     QPushButton* m_cmdClose = nullptr;

@@ -6,6 +6,7 @@
 #include "ui/bans_dialog.h"
 #include "ui/options_dialog.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 #include "ui/tray_icon.h"
 
 #include <QCloseEvent>
@@ -36,7 +37,7 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
     buildMenus();
 
     for (const QString& line : registry.eventLog().lines())
-        m_lstOutput->addItem(line);
+        m_lstOutput->addItem(ShownText::oneLine(line));
     connect(&registry.eventLog(), &EventLog::lineAppended, this, &MainWindow::appendEventLine);
 
     // Form_Load: the window comes up in the event view.
@@ -45,9 +46,13 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
     m_tray->setTip(registry.trayTipText());
     connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::restoreFromTray);
     m_tray->setFileMenu(m_mnuFile);
+    // The window is the registry's front end for as long as it lives.
+    ShownText::makeLabelsPlain(this);
+    registry.setFrontEnd(this);
 }
 
 MainWindow::~MainWindow() {
+    m_registry.detachFrontEnd(this);
     delete m_frmMessage;
     delete m_frmInfo;
 }
@@ -66,7 +71,7 @@ void MainWindow::buildEventView(QWidget* parent) {
 }
 
 void MainWindow::appendEventLine(const QString& line, bool oldestRemoved) {
-    m_lstOutput->addItem(line);
+    m_lstOutput->addItem(ShownText::oneLine(line));
     if (oldestRemoved || m_lstOutput->count() > EventLog::kMaxLines)
         delete m_lstOutput->takeItem(0);
     m_lstOutput->setCurrentRow(m_lstOutput->count() - 1);
@@ -110,8 +115,10 @@ void MainWindow::unloadWindows() {
         m_frmInfo->close();
     if (m_frmOptions)
         m_frmOptions->close();
-    if (m_frmBans)
+    if (m_frmBans) {
         m_frmBans->close();
+        m_frmBans->deleteLater();
+    }
     hide();
 }
 
@@ -149,7 +156,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
-    if (watched == m_lblDesc && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == m_lblDesc && event->type() == QEvent::MouseButtonRelease &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         lblDesc_Click();
         return true;
     }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "host/front_end.h"
+#include "host/server_details.h"
 #include "ui/info_window.h"
 #include "ui/message_dialog.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
-#include <functional>
 
 class QAction;
 class QGroupBox;
@@ -63,7 +63,8 @@ public:
     void mnuServerAddGod_Click();
     void mnuViewInformation_Click();
     void mnuServerDisconnect_Click();
-    // The slot of the selected line's server, or 0.
+    // The selected line's server while it is online; the slot of it, or 0.
+    std::optional<ServerDetails> selectedServer() const;
     int selectedServerSlot() const;
     QString selectedServerText() const;
 
@@ -88,15 +89,6 @@ public:
     // Where "temp.txt" is written (the current folder unless a test says otherwise).
     void setDetailsFileFolder(const QString& folder) { m_detailsFolder = folder; }
 
-    // Opening the administration dialogs: set by whoever provides them, so
-    // that the window does not depend on every dialog.
-    struct DialogOpeners {
-        std::function<void(QWidget* parent)> options;
-        std::function<void(QWidget* parent)> accounts; // modal
-        std::function<void(QWidget* parent)> bans;
-    };
-    void setDialogOpeners(DialogOpeners openers) { m_openers = std::move(openers); }
-
 protected:
     void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -113,7 +105,6 @@ private:
     bool m_unloading = false;
     bool m_serverViewShown = false;
     QString m_detailsFolder;
-    DialogOpeners m_openers;
 
     // event view
     QListWidget* m_lstOutput = nullptr;
@@ -129,6 +120,7 @@ private:
     QLabel* m_lblOfficial = nullptr;
     QLabel* m_lblDesc = nullptr;
     QLabel* m_lblStatus = nullptr;
+    QByteArray m_shownServerId; // whose details the frame shows (lblID as it came)
     // menus
     QMenu* m_mnuFile = nullptr;
     QMenu* m_mnuServer = nullptr;

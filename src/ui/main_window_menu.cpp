@@ -57,10 +57,6 @@ void MainWindow::buildMenus() {
 }
 
 void MainWindow::mnuOptions_Click() {
-    if (m_openers.options) {
-        m_openers.options(this);
-        return;
-    }
     OptionsDialog::showOrRaise(m_frmOptions, m_registry.settings(), m_registry.serviceManager(), m_prompter, this);
 }
 
@@ -79,27 +75,21 @@ void MainWindow::mnuAccountsNew_Click() {
 }
 
 void MainWindow::mnuAccountsEdit_Click() {
-    if (m_openers.accounts) {
-        m_openers.accounts(this);
-        return;
-    }
     // Modal: the main window waits, sockets and timers keep running.
-    AccountsDialog accounts(m_registry, m_prompter, this);
+    AccountsDialog accounts(m_registry.database().accounts(), AccountsDialog::sessionCloser(m_registry), m_prompter,
+                            this);
     accounts.exec();
 }
 
 void MainWindow::mnuEditBanList_Click() {
-    if (m_openers.bans) {
-        m_openers.bans(this);
-        return;
-    }
+    // The list lives until shutdown: closing it must not take an open ban
+    // dialog with it.
     if (!m_frmBans) {
-        m_frmBans = new BansDialog(m_registry, m_prompter, this);
-        m_frmBans->setAttribute(Qt::WA_DeleteOnClose);
+        Registry& registry = m_registry;
+        m_frmBans = new BansDialog(registry.database().bans(), [&registry] { return registry.today(); }, m_prompter,
+                                   this);
     }
-    m_frmBans->show();
-    m_frmBans->raise();
-    m_frmBans->activateWindow();
+    m_frmBans->showList();
 }
 
 void MainWindow::setServerViewVisible(bool visible) {

@@ -4,6 +4,7 @@
 #include "platform/code_page.h"
 #include "protocol/server_messages.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -54,6 +55,7 @@ MessageDialog::MessageDialog(Registry& registry, Prompter& prompter, QWidget* pa
     connect(cancel, &QPushButton::clicked, this, &MessageDialog::cmdCancel_Click);
     // An administrator expects a button labelled Refresh to refresh.
     connect(refresh, &QPushButton::clicked, this, &MessageDialog::RefreshServerList);
+    ShownText::makeLabelsPlain(this);
 }
 
 void MessageDialog::showDialog() {

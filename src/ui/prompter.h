@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <memory>
 #include <optional>
 
 class QWidget;
@@ -21,6 +22,12 @@ public:
 // The real boxes.
 class WidgetPrompter final : public Prompter {
 public:
+    // The box message() shows: its text is plain text, whatever it holds
+    // (texts often carry a server's own words), and it is wide enough for
+    // its title.
+    static std::unique_ptr<QMessageBox> messageBox(QWidget* parent, const QString& title, const QString& text,
+                                                   QMessageBox::StandardButtons buttons);
+
     QMessageBox::StandardButton message(QWidget* parent, const QString& title, const QString& text,
                                         QMessageBox::StandardButtons buttons) override;
     std::optional<QString> input(QWidget* parent, const QString& title, const QString& prompt) override;

@@ -1,10 +1,13 @@
 #include "host/registry.h"
+#include "host/server_details.h"
 #include "platform/code_page.h"
 #include "protocol/server_messages.h"
+#include "ui/detail_label.h"
 #include "ui/info_window.h"
 #include "ui/main_window.h"
 #include "ui/message_dialog.h"
 #include "ui/prompter.h"
+#include "ui/shown_text.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,11 +18,8 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QSaveFile>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
-
-namespace {
-QString text(const QByteArray& bytes) { return CodePage::toUnicode(bytes); }
-} // namespace
 
 void MainWindow::buildServerView(QWidget* parent) {
     auto* layout = static_cast<QVBoxLayout*>(parent->layout());
@@ -34,6 +34,8 @@ void MainWindow::buildServerView(QWidget* parent) {
     m_lstServers->setObjectName(QStringLiteral("lstServers"));
     m_lstServers->setSelectionMode(QAbstractItemView::SingleSelection);
     m_lstServers->viewport()->installEventFilter(this);
+    // A line chosen by click or by keyboard shows its details at once.
+    connect(m_lstServers, &QListWidget::itemSelectionChanged, this, &MainWindow::lstServers_Click);
     left->addWidget(m_lstServers, 1);
     row->addLayout(left, 1);
 
@@ -44,9 +46,8 @@ void MainWindow::buildServerView(QWidget* parent) {
     grid->setVerticalSpacing(6);
     auto addDetail = [&](int r, const QString& caption, QLabel*& label, const char* name) {
         grid->addWidget(new QLabel(caption, m_fraInfo), r, 0, Qt::AlignRight);
-        label = new QLabel(m_fraInfo);
+        label = new DetailLabel(m_fraInfo);
         label->setObjectName(QLatin1String(name));
-        label->setTextInteractionFlags(Qt::TextSelectableByMouse);
         grid->addWidget(label, r, 1);
     };
     addDetail(0, QStringLiteral("Server ID:"), m_lblID, "lblID");
@@ -62,6 +63,9 @@ void MainWindow::buildServerView(QWidget* parent) {
     grid->addWidget(m_lblDesc, 5, 0, 1, 2);
     grid->setColumnStretch(1, 1);
     grid->setRowStretch(6, 1);
+    // The list and the details share the width evenly, whatever the details hold.
+    m_fraInfo->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_lstServers->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Expanding);
     row->addWidget(m_fraInfo, 1);
     layout->addLayout(row, 1);
 
@@ -74,68 +78,91 @@ void MainWindow::buildServerView(QWidget* parent) {
     for (const QString& t : online.texts())
         m_lstServers->addItem(t);
     connect(&online, &OnlineServerList::added, this, [this](int row, const QString& t) { m_lstServers->insertItem(row, t); });
-    connect(&online, &OnlineServerList::removed, this, [this](int row) { delete m_lstServers->takeItem(row); });
+    connect(&online, &OnlineServerList::removed, this, [this](int row) {
+        const QListWidgetItem* gone = m_lstServers->item(row);
+        const bool wasSelected = gone && gone->isSelected();
+        // Qt moves the selection on by itself; that move must show nothing.
+        const QSignalBlocker quiet(m_lstServers);
+        delete m_lstServers->takeItem(row);
+        // Nothing takes the place of the selected server when it leaves: the
+        // commands must not fall on a line nobody picked.
+        if (wasSelected) {
+            m_lstServers->clearSelection();
+            m_lstServers->selectionModel()->clearCurrentIndex();
+        }
+    });
 }
 
+// The selected line only: Qt's current item can be set without any visible
+// selection (when the list takes the focus) and is not what the administrator chose.
 QString MainWindow::selectedServerText() const {
-    const QListWidgetItem* item = m_lstServers->currentItem();
-    return item ? item->text() : QString();
+    const QList<QListWidgetItem*> selected = m_lstServers->selectedItems();
+    return selected.isEmpty() ? QString() : selected.first()->text();
+}
+
+std::optional<ServerDetails> MainWindow::selectedServer() const {
+    const QString selected = selectedServerText();
+    if (selected.isEmpty())
+        return std::nullopt;
+    return findOnlineServer(m_registry.clients(), CodePage::fromUnicode(selected));
 }
 
 int MainWindow::selectedServerSlot() const {
-    const QString selected = selectedServerText();
-    if (selected.isEmpty())
-        return 0;
-    return m_registry.findServerByName(CodePage::fromUnicode(selected));
+    const std::optional<ServerDetails> server = selectedServer();
+    return server ? server->slot : 0;
 }
 
 void MainWindow::ShowServerDetails(int index) {
-    const ClientSlot& s = m_registry.slot(index);
-    m_lblID->setText(text(s.ServerId));
-    m_lblName->setText(text(s.ServerName));
-    m_lblIP->setText(QString::fromLatin1(s.IP));
-    m_lblCount->setText(QString::number(s.PlayerCount));
+    const std::optional<ServerDetails> s = serverDetails(m_registry.clients(), index);
+    if (!s)
+        return;
+    m_shownServerId = s->serverIdBytes;
+    m_lblID->setText(ShownText::oneLine(s->serverId));
+    m_lblName->setText(ShownText::oneLine(s->serverName));
+    m_lblIP->setText(ShownText::oneLine(s->ip));
+    m_lblCount->setText(QString::number(s->playerCount));
     // Any non-zero value is official, as in the list reply and the information window.
-    m_lblOfficial->setText(s.Official != 0 ? QStringLiteral("Yes") : QStringLiteral("No"));
+    m_lblOfficial->setText(s->isOfficial() ? QStringLiteral("Yes") : QStringLiteral("No"));
 }
 
 void MainWindow::serverSlotUpdated(int index) {
     const QString selected = selectedServerText();
-    if (selected.isEmpty() || CodePage::fromUnicode(selected) != m_registry.slot(index).ServerId)
+    const std::optional<ServerDetails> updated = serverDetails(m_registry.clients(), index);
+    if (selected.isEmpty() || !updated || CodePage::fromUnicode(selected) != updated->serverIdBytes)
         return;
-    const int found = m_registry.findServerByName(CodePage::fromUnicode(selected));
-    if (found != 0)
-        ShowServerDetails(found);
+    if (const std::optional<ServerDetails> server = selectedServer())
+        ShowServerDetails(server->slot);
 }
 
 void MainWindow::lstServers_Click() {
-    const int index = selectedServerSlot();
-    if (index != 0)
-        ShowServerDetails(index);
+    if (const std::optional<ServerDetails> server = selectedServer())
+        ShowServerDetails(server->slot);
 }
 
 void MainWindow::lstServers_MouseDown(Qt::MouseButton button, const QPoint& pos) {
     // Any button selects the line under the pointer first, so that a right
-    // click acts on the line it was made on.
-    if (QListWidgetItem* item = m_lstServers->itemAt(pos))
-        m_lstServers->setCurrentItem(item);
+    // click acts on the line it was made on. Below the lines there is nothing
+    // to act on: nothing is selected and no menu opens.
+    QListWidgetItem* item = m_lstServers->itemAt(pos);
+    if (!item)
+        return;
+    m_lstServers->setCurrentItem(item);
     lstServers_Click();
-    if (button == Qt::RightButton && m_lstServers->currentRow() >= 0)
+    if (button == Qt::RightButton && !selectedServerText().isEmpty())
         m_mnuServer->popup(m_lstServers->viewport()->mapToGlobal(pos));
 }
 
 void MainWindow::lstServers_DblClick() {
-    const int index = selectedServerSlot();
-    if (index == 0)
+    const std::optional<ServerDetails> s = selectedServer();
+    if (!s)
         return;
-    const ClientSlot& s = m_registry.slot(index);
     QString content;
-    content += QStringLiteral("Server ID: ") + text(s.ServerId) + QLatin1Char('\n');
-    content += QStringLiteral("Server Name: ") + text(s.ServerName) + QLatin1Char('\n');
-    content += QStringLiteral("Server Description: ") + text(s.Description) + QLatin1Char('\n');
-    content += QStringLiteral("IP Address: ") + QString::fromLatin1(s.IP) + QLatin1Char('\n');
-    content += QStringLiteral("Current Player Count: ") + QString::number(s.PlayerCount) + QLatin1Char('\n');
-    if (s.Official != 0)
+    content += QStringLiteral("Server ID: ") + s->serverId + QLatin1Char('\n');
+    content += QStringLiteral("Server Name: ") + s->serverName + QLatin1Char('\n');
+    content += QStringLiteral("Server Description: ") + s->description + QLatin1Char('\n');
+    content += QStringLiteral("IP Address: ") + s->ip + QLatin1Char('\n');
+    content += QStringLiteral("Current Player Count: ") + QString::number(s->playerCount) + QLatin1Char('\n');
+    if (s->isOfficial())
         content += QStringLiteral("*This is an official server*\n");
     QSaveFile file(QDir(m_detailsFolder).filePath(QStringLiteral("temp.txt")));
     if (file.open(QIODevice::WriteOnly)) {
@@ -145,17 +172,16 @@ void MainWindow::lstServers_DblClick() {
 }
 
 void MainWindow::lblDesc_Click() {
-    const QString id = m_lblID->text();
-    if (id.isEmpty())
+    if (m_shownServerId.isEmpty())
         return;
-    const int index = m_registry.findServerByName(CodePage::fromUnicode(id));
-    if (index == 0) {
+    const std::optional<ServerDetails> s = findOnlineServer(m_registry.clients(), m_shownServerId);
+    if (!s) {
         m_prompter.message(this, applicationTitle(), QStringLiteral("The selected server is not currently online."),
                            QMessageBox::Ok);
         return;
     }
-    m_prompter.message(this, QStringLiteral("TavRegistry: Server Description"),
-                       text(m_registry.slot(index).Description), QMessageBox::Ok);
+    m_prompter.message(this, QStringLiteral("TavRegistry: Server Description"), ShownText::lines(s->description),
+                       QMessageBox::Ok);
 }
 
 void MainWindow::mnuServerAddGod_Click() {
@@ -169,17 +195,16 @@ void MainWindow::mnuServerAddGod_Click() {
 }
 
 void MainWindow::mnuViewInformation_Click() {
-    const int index = selectedServerSlot();
-    if (index == 0)
+    const std::optional<ServerDetails> s = selectedServer();
+    if (!s)
         return;
-    const ClientSlot& s = m_registry.slot(index);
     const QStringList lines = {
-        QStringLiteral("Server ID: ") + text(s.ServerId),
-        QStringLiteral("Server Name: ") + text(s.ServerName),
-        QStringLiteral("IP: ") + QString::fromLatin1(s.IP),
-        QStringLiteral("Player Count: ") + QString::number(s.PlayerCount),
-        QStringLiteral("Official: ") + (s.Official != 0 ? QStringLiteral("True") : QStringLiteral("False")),
-        QStringLiteral("Description: ") + text(s.Description),
+        QStringLiteral("Server ID: ") + ShownText::oneLine(s->serverId),
+        QStringLiteral("Server Name: ") + ShownText::oneLine(s->serverName),
+        QStringLiteral("IP: ") + ShownText::oneLine(s->ip),
+        QStringLiteral("Player Count: ") + QString::number(s->playerCount),
+        QStringLiteral("Official: ") + (s->isOfficial() ? QStringLiteral("True") : QStringLiteral("False")),
+        QStringLiteral("Description: ") + ShownText::lines(s->description),
     };
     if (!m_frmInfo)
         m_frmInfo = new InfoWindow(this);

@@ -56,11 +56,9 @@ SampleRegistry::SampleRegistry() {
     m_registry->setTodayProvider([] { return sampleToday(); });
 }
 
-// The windows may already be gone: the registry shuts down without them.
-SampleRegistry::~SampleRegistry() {
-    m_registry->setFrontEnd(nullptr);
-    m_registry->shutdown();
-}
+// The windows may already be gone (they detach themselves): the registry
+// shuts down without them.
+SampleRegistry::~SampleRegistry() { m_registry->shutdown(); }
 
 bool SampleRegistry::start(FrontEnd* frontEnd, QString* error) {
     if (!m_dataDir.isValid()) {

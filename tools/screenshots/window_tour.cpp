@@ -123,7 +123,9 @@ bool WindowTour::informationWindow(QString* error) {
 
 bool WindowTour::accountList(QString* error) {
     // Shown without exec(): the picture needs no nested event loop.
-    AccountsDialog accounts(m_sample.registry(), m_prompter, &m_window);
+    Registry& registry = m_sample.registry();
+    AccountsDialog accounts(registry.database().accounts(), AccountsDialog::sessionCloser(registry), m_prompter,
+                            &m_window);
     auto* list = child<QListWidget>(&accounts, "lstAccounts", error);
     if (!list)
         return false;
@@ -136,11 +138,11 @@ bool WindowTour::accountList(QString* error) {
 
 bool WindowTour::accountDialogs(QString* error) {
     {
-        AccountDialog add(m_sample.registry(), m_prompter, std::nullopt, &m_window);
+        AccountDialog add(m_sample.registry().database().accounts(), m_prompter, std::nullopt, &m_window);
         if (!m_camera.take(&add, kAccountAdd, error))
             return false;
     }
-    AccountDialog edit(m_sample.registry(), m_prompter, m_sample.editedAccount(), &m_window);
+    AccountDialog edit(m_sample.registry().database().accounts(), m_prompter, m_sample.editedAccount(), &m_window);
     if (!edit.loadedRecord()) {
         *error = QStringLiteral("the account to edit was not loaded");
         return false;
@@ -149,7 +151,8 @@ bool WindowTour::accountDialogs(QString* error) {
 }
 
 bool WindowTour::banList(QString* error) {
-    BansDialog bans(m_sample.registry(), m_prompter, &m_window);
+    Registry& registry = m_sample.registry();
+    BansDialog bans(registry.database().bans(), [&registry] { return registry.today(); }, m_prompter, &m_window);
     auto* list = child<QListWidget>(&bans, "lstIPs", error);
     if (!list)
         return false;
