@@ -1,6 +1,6 @@
 #pragma once
 
-#include "host/slot_table.h"
+#include "protocol/slot_table.h"
 
 #include <QByteArray>
 #include <QString>
