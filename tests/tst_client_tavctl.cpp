@@ -11,6 +11,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -67,6 +68,21 @@ FakeRegistry::Answer acceptOperator(int, const Frame& f) {
 }
 
 QString codes() { return QString::fromLatin1(kFirst + ':' + kSecond); }
+
+// A peer that answers the first frame it gets with `reply` and hangs up.
+FakeRegistry::Handler answerAndClose(const QByteArray& reply) {
+    return [reply](int, const Frame&) { return FakeRegistry::Answer{reply, true}; };
+}
+
+ListedServer listed(int slot, const QByteArray& user) {
+    ListedServer s;
+    s.slot = slot;
+    s.user = user;
+    s.address = "10.0.0.1";
+    s.name = user;
+    s.description = "d";
+    return s;
+}
 
 quint16 closedPort() {
     FakeRegistry fake(acceptOperator);
@@ -283,6 +299,185 @@ private slots:
         QCOMPARE(r.exitCode, 3);
         QVERIFY(r.err.contains(QLatin1String("closed the connection")));
         QCOMPARE(fake.receivedBytes(), Messages::operatorLogin(kFirst, kSecond) + bytes({0, 1, 255}));
+    }
+
+    // Text a peer controls never reaches the terminal as control characters;
+    // JSON keeps it exact, escaped.
+    void peerTextIsShownAsText() {
+        const QByteArray evil = "E\x1b]0;owned\x07" "x\r\nfake: line\x9d";
+        const QString shown = QStringLiteral("E?]0;owned?x??fake: line?");
+        {
+            FakeRegistry fake([evil](int, const Frame&) {
+                return FakeRegistry::Answer{bytes({0, 1, 5}) + buildFrame(6, evil) + buildFrame(4, evil), true};
+            });
+            const Run r = tavctl(at(fake, {"operator", "watch"}), codes());
+            QCOMPARE(r.out, QStringLiteral("offline: %1\nmessage: %1\n").arg(shown));
+        }
+        {
+            FakeRegistry fake([evil](int, const Frame& f) -> FakeRegistry::Answer {
+                if (f.type == 2)
+                    return {bytes({0, 1, 5}), false};
+                return {buildFrame(6, evil), false};
+            });
+            const Run r = tavctl(at(fake, {"operator", "disconnect", QString::fromLatin1(evil)}), codes());
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out, QStringLiteral("disconnected: %1\n").arg(shown));
+        }
+        {
+            FakeRegistry fake([evil](int, const Frame& f) -> FakeRegistry::Answer {
+                if (f.type == 2)
+                    return {bytes({0, 1, 5}), false};
+                return {buildFrame(4, evil), true};
+            });
+            const Run r = tavctl(at(fake, {"operator", "allow-new"}), codes());
+            QCOMPARE(r.exitCode, 1);
+            QCOMPARE(r.err, QStringLiteral("tavctl: the registry refused: %1\n").arg(shown));
+        }
+        {
+            ListedServer s = listed(1, "u\x1b[2J");
+            s.description = evil;
+            FakeRegistry fake([s](int, const Frame& f) -> FakeRegistry::Answer {
+                const QByteArray reply = buildListReply({s}, quint8(f.payload.at(0)));
+                return {reply, reply.isEmpty()};
+            });
+            Run r = tavctl(at(fake, {"list"}));
+            QCOMPARE(r.exitCode, 0);
+            QCOMPARE(r.out.split('\n').at(1), QStringLiteral("1  u?[2J  10.0.0.1  0        u?[2J  no        %1").arg(shown));
+            r = tavctl(at(fake, {"list", "--json"}));
+            QCOMPARE(r.exitCode, 0);
+            for (const QChar c : r.out)
+                QVERIFY2(c >= QLatin1Char(' ') || c == QLatin1Char('\n'), qPrintable(QString::number(c.unicode())));
+            QVERIFY(!r.out.contains(QChar(0x9D)));
+            QVERIFY2(r.out.contains(QLatin1String("line\\u009d")), qPrintable(r.out));
+            const QJsonObject entry = QJsonDocument::fromJson(r.out.toUtf8()).array().at(0).toObject();
+            QCOMPARE(entry.value(QLatin1String("description")).toString(),
+                     QStringLiteral("E\x1b]0;owned\x07x\r\nfake: line\u009d"));
+            QCOMPARE(entry.value(QLatin1String("user")).toString(), QStringLiteral("u\x1b[2J"));
+        }
+    }
+
+    // "No servers online." only for a peer that hung up without a byte; any
+    // other close before a complete reply is a protocol failure.
+    void listFromAPeerThatIsNoRegistry_data() {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("said");
+        const QByteArray entry = buildFrame(4, Replies::listEntryPayload("a", "1.2.3.4", 1, "A", false, "", ""));
+        QTest::newRow("HTTP server") << QByteArray("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\n\r\n")
+                                     << "in the middle of a message";
+        QTest::newRow("frames of length 0") << bytes({0, 0, 0, 0}) << "4 bytes that are no complete list reply";
+        QTest::newRow("one odd byte") << bytes({7}) << "in the middle of a message";
+        QTest::newRow("cut inside an entry") << entry + bytes({0, 9, 4}) << "in the middle of a message";
+        QTest::newRow("entries without a marker") << entry + entry << "that are no complete list reply";
+        QTest::newRow("cut inside the marker") << entry + bytes({0, 2, 255}) << "in the middle of a message";
+    }
+    void listFromAPeerThatIsNoRegistry() {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, said);
+        FakeRegistry fake(answerAndClose(reply));
+        Run r = tavctl(at(fake, {"list"}));
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(r.out, QString());
+        QVERIFY2(r.err.startsWith(QLatin1String("tavctl: ")) && r.err.contains(said), qPrintable(r.err));
+
+        r = tavctl(at(fake, {"list", "--json"}));
+        QCOMPARE(r.exitCode, 5);
+        QCOMPARE(r.out, QString());
+        QVERIFY(r.err.endsWith(QLatin1Char('\n')));
+        const QJsonObject error = QJsonDocument::fromJson(r.err.toUtf8()).object();
+        QVERIFY2(error.value(QLatin1String("error")).toString().contains(said), qPrintable(r.err));
+    }
+
+    void listEndsWhenALaterPageGetsNoByte() {
+        // Page one asks to continue at slot 30; by then the servers there have
+        // left, so the registry closes without reply: the list is page one.
+        const QByteArray entry = buildFrame(4, Replies::listEntryPayload("a", "1.2.3.4", 1, "A", false, "", ""));
+        FakeRegistry fake([entry](int, const Frame& f) -> FakeRegistry::Answer {
+            if (f.payload == bytes({1}))
+                return {entry + Replies::continueMarkerFrame(30), false};
+            return {{}, true};
+        });
+        const Run r = tavctl(at(fake, {"list"}));
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out.count(QLatin1Char('\n')), 2);
+        QCOMPARE(fake.receivedBytes(), bytes({0, 2, 3, 1, 0, 2, 3, 30}));
+    }
+
+    void versionHelpAndTheEndOfOptions() {
+        Run r = tavctl({"--version"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(QRegularExpression(QStringLiteral("^tavctl \\d+\\.\\d+\\.\\d+\n$")).match(r.out).hasMatch(),
+                 qPrintable(r.out));
+        const QString help = tavctl({"--help"}).out;
+        for (const QStringList& args : QList<QStringList>{{"list", "--help"},
+                                                         {"list", "-h"},
+                                                         {"operator", "message", "srv", "--help"},
+                                                         {"operator", "--help"},
+                                                         {"admin", "ban", "--help"},
+                                                         {"admin", "--help"}}) {
+            r = tavctl(args);
+            QVERIFY2(r.exitCode == 0, qPrintable(args.join(' ')));
+            QCOMPARE(r.out, help);
+        }
+        // What the registry cannot tell, the help does not promise.
+        QVERIFY(help.contains(QLatin1String("A command naming a server that is not online does\n"
+                                            "  nothing there, and tavctl cannot tell")));
+
+        FakeRegistry fake(acceptOperator);
+        r = tavctl(at(fake, {"operator", "broadcast", "--", "--now", "-h"}), codes());
+        QCOMPARE(r.exitCode, 0);
+        r = tavctl(at(fake, {"operator", "message", "--", "srv", "--help"}), codes());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("message sent\n"));
+        QCOMPARE(fake.receivedBytes(), Messages::operatorLogin(kFirst, kSecond) + Messages::broadcast("--now -h") +
+                                           Messages::operatorLogin(kFirst, kSecond) +
+                                           Messages::messageServer("srv", "--help"));
+    }
+
+    void unknownOptionsAndBadSlotsAreNamed_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("before the subcommand") << QStringList{"--frob"} << "unknown option --frob";
+        QTest::newRow("list, with a value") << QStringList{"list", "--frob=1"} << "unknown option --frob";
+        QTest::newRow("operator") << QStringList{"operator", "broadcast", "hi", "--loud"} << "unknown option --loud";
+        QTest::newRow("admin, after the operation") << QStringList{"admin", "ban", "b1", "--frob"}
+                                                    << "unknown option --frob";
+        QTest::newRow("flag with a value") << QStringList{"list", "--json=yes"} << "option --json takes no value";
+        QTest::newRow("admin slot too big") << QStringList{"admin", "boot", "99999"} << "SLOT must be between 1 and 256";
+        QTest::newRow("admin slot 257") << QStringList{"admin", "send-message", "257", "hi"}
+                                        << "SLOT must be between 1 and 256";
+        QTest::newRow("admin slot 0") << QStringList{"admin", "server-info", "0"} << "SLOT must be between 1 and 256";
+        QTest::newRow("admin slot word") << QStringList{"admin", "boot", "abc"} << "SLOT must be a number, not 'abc'";
+    }
+    void unknownOptionsAndBadSlotsAreNamed() {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        const Run r = tavctl(args, codes());
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err == QStringLiteral("tavctl: %1\n").arg(error) ||
+                     r.err == QStringLiteral("tavctl: %1 (see tavctl --help)\n").arg(error),
+                 qPrintable(r.err));
+        QCOMPARE(r.out, QString());
+    }
+
+    void jsonErrorsAreJson() {
+        for (const QStringList& args : QList<QStringList>{{"list", "--json", "--port", "0"},
+                                                         {"list", "--frob", "--json"},
+                                                         {"admin", "--json", "boot", "99999"},
+                                                         {"admin", "--json"},
+                                                         {"--json", "frobnicate"}}) {
+            const Run r = tavctl(args);
+            QVERIFY2(r.exitCode == 2, qPrintable(args.join(' ')));
+            QCOMPARE(r.err.count(QLatin1Char('\n')), 1);
+            QJsonParseError parse;
+            const QJsonDocument doc = QJsonDocument::fromJson(r.err.toUtf8(), &parse);
+            QVERIFY2(parse.error == QJsonParseError::NoError && doc.isObject(), qPrintable(r.err));
+            QVERIFY(!doc.object().value(QLatin1String("error")).toString().isEmpty());
+        }
+        QCOMPARE(tavctl({"admin", "--json", "boot", "99999"}).err,
+                 QStringLiteral("{\"error\":\"SLOT must be between 1 and 256\"}\n"));
+        // After "--" it is a word, not a request for JSON.
+        QCOMPARE(tavctl({"admin", "boot", "--", "--json"}).err, QStringLiteral("tavctl: SLOT must be a number, not '--json'\n"));
     }
 
     void listTableAndJson() {

@@ -3,6 +3,8 @@
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -37,6 +39,48 @@ private slots:
             QDBusConnection::sessionBus().interface()->isServiceRegistered(ControlBusObject::kServiceName), 10000);
     }
 
+    // The interface keeps silent about a name on an empty table; the tool
+    // does not. Runs first, while both tables are empty.
+    void missingNamesOnEmptyTables() {
+        QCOMPARE(tavctl({"accounts"}).out, QString());
+        QCOMPARE(tavctl({"bans"}).out, QString());
+        for (const QStringList& args : QList<QStringList>{{"ban", "ghost"}, {"delete-ban", "ghost"}}) {
+            const Run r = tavctl(args);
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.out, QString());
+            QCOMPARE(r.err, QString("tavctl: no such ban\n"));
+        }
+        const Run r = tavctl({"delete-account", "ghost"});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err, QString("tavctl: no such account\n"));
+        QCOMPARE(tavctl({"--json", "ban", "ghost"}).err, QString("{\"error\":\"no such ban\"}\n"));
+    }
+
+    // Names, descriptions and reasons are the database's: shown as text.
+    void databaseTextIsShownAsText() {
+        const QString name = QStringLiteral("Evil\x1b]0;owned\x07");
+        const QString description = QStringLiteral("one\r\nUser: forged\u202E");
+        QCOMPARE(tavctl({"add-account", "ctl\nuser", "pw", "--name", name, "--description", description}).code, 0);
+        Run r = tavctl({"account", "ctl\nuser"});
+        QCOMPARE(r.code, 0);
+        QCOMPARE(r.out, QString("User: ctl?user\nPassword: pw\nName: Evil?]0;owned?\nDescription: one??User: forged?\n"
+                                "Update URL: \nOfficial: 0\n"));
+        QCOMPARE(tavctl({"accounts"}).out, QString("ctl?user\n"));
+        r = tavctl({"--json", "account", "ctl\nuser"});
+        QVERIFY(!r.out.contains(QChar(0x1b)) && !r.out.contains(QChar(0x202E)));
+        const QJsonObject o = QJsonDocument::fromJson(r.out.toUtf8()).object();
+        QCOMPARE(o.value("name").toString(), name);
+        QCOMPARE(o.value("description").toString(), description);
+
+        QCOMPARE(tavctl({"add-ban", "b\x1b", "10.9.8.7", "--reason", QStringLiteral("spam\u009b2J")}).code, 0);
+        QCOMPARE(tavctl({"ban", "b\x1b"}).out, QString("Name: b?\nAddress: 10.9.8.7\nUnban date: \nReason: spam?2J\n"));
+        QCOMPARE(tavctl({"bans"}).out, QString("b?\n"));
+        // A name the table does not hold, while it holds others.
+        QCOMPARE(tavctl({"delete-ban", "b"}).err, QString("tavctl: no such ban\n"));
+        QCOMPARE(tavctl({"delete-ban", "B\x1b"}).code, 0);
+        QCOMPARE(tavctl({"delete-account", "CTL\nUSER"}).code, 0);
+    }
+
     void operationsListsTwelve() {
         const Run r = tavctl({"operations"});
         QCOMPARE(r.code, 0);
@@ -58,7 +102,9 @@ private slots:
         const Run tooLong = tavctl({"add-account", "sixteencharsname", "pw"});
         QCOMPARE(tooLong.code, 1);
         QCOMPARE(tavctl({"delete-account", "bob"}).code, 0);
-        QCOMPARE(tavctl({"delete-account", "bob"}).code, 0); // empty table: nothing to refuse
+        const Run gone = tavctl({"delete-account", "bob"});
+        QCOMPARE(gone.code, 1);
+        QCOMPARE(gone.err, QString("tavctl: no such account\n"));
     }
 
     void bansAndBadInput() {
@@ -70,7 +116,7 @@ private slots:
         QVERIFY(badDate.err.contains("01/31/2027"));
         QCOMPARE(tavctl({"edit-ban", "nobody", "1.1.1.1"}).err,
                  QString("tavctl: The ban name specified doesn't exists\n"));
-        QCOMPARE(tavctl({"boot", "0"}).code, 1);
+        QCOMPARE(tavctl({"boot", "0"}).code, 2); // slots are 1..256: the tool says so itself
         QCOMPARE(tavctl({"boot", "abc"}).code, 2);
         QCOMPARE(tavctl({"server-info", "3"}).err, QString("tavctl: Client index not found or not in server mode\n"));
         QCOMPARE(tavctl({"find-server", "ghost"}).out, QString("0\n"));

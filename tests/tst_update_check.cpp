@@ -43,6 +43,16 @@ struct RecordingStarter final : ProcessStarter {
     }
 };
 
+// The real starter, counted, so that a test sees every attempt on real files.
+struct CountingStarter final : ProcessStarter {
+    DetachedProcessStarter real;
+    int attempts = 0;
+    bool startDetached(const QString& program, const QString& folder, QString* errorText) override {
+        ++attempts;
+        return real.startDetached(program, folder, errorText);
+    }
+};
+
 // Logs a game server into a slot by hand (the session logic is not what is tested here).
 int connectServer(RegistryFixture& f, const QByteArray& name, const QByteArray& address) {
     const int peer = f.connect(address);
@@ -155,6 +165,48 @@ private slots:
         starter.succeed = true;
         f.reg().generalTimerTick();
         QCOMPARE(starter.started.size(), 3);
+        QCOMPARE(f.reg().state(), Registry::State::Ended);
+        f.reg().setProcessStarter(nullptr);
+    }
+
+    void modeChangesAreChangesAndEachCauseIsReportedOnce() {
+        RegistryFixture f;
+        CountingStarter starter;
+        f.reg().setProcessStarter(&starter);
+        const QString updater = QDir(f.dataDir.path()).absoluteFilePath(QStringLiteral("updater.exe"));
+        put(f.dataDir.filePath(QStringLiteral("regupdate.exe")), "x");
+        put(updater, "\x7f" "ELF garbage");
+        const int before = f.reg().eventLog().lines().size();
+        f.reg().generalTimerTick();
+        f.reg().generalTimerTick();
+        QCOMPARE(starter.attempts, 1);
+        QCOMPARE(f.reg().eventLog().lines().size(), before + 1);
+        QCOMPARE(f.reg().eventLog().last(),
+                 QStringLiteral("The updater could not be started: %1 is not executable").arg(updater));
+
+        // Another mode, still not executable: tried again, but the cause is
+        // the one already reported.
+        QVERIFY(QFile::setPermissions(updater, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+        f.reg().generalTimerTick();
+        f.reg().generalTimerTick();
+        QCOMPARE(starter.attempts, 2);
+        QCOMPARE(f.reg().eventLog().lines().size(), before + 1);
+
+        // chmod +x: tried at once; it fails for a new cause, which gets its line.
+        QVERIFY(QFile::setPermissions(updater, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        f.reg().generalTimerTick();
+        f.reg().generalTimerTick();
+        QCOMPARE(starter.attempts, 3);
+        QCOMPARE(f.reg().eventLog().lines().size(), before + 2);
+        QVERIFY2(f.reg().eventLog().last().startsWith(QStringLiteral("The updater could not be started: ")) &&
+                     !f.reg().eventLog().last().endsWith(QStringLiteral("is not executable")),
+                 qPrintable(f.reg().eventLog().last()));
+        QCOMPARE(f.reg().state(), Registry::State::Running);
+
+        // A working updater in its place runs, and the registry hands over.
+        put(updater, "#!/bin/sh\nexit 0\n", true);
+        f.reg().generalTimerTick();
+        QCOMPARE(starter.attempts, 4);
         QCOMPARE(f.reg().state(), Registry::State::Ended);
         f.reg().setProcessStarter(nullptr);
     }

@@ -15,11 +15,6 @@ bool fileExists(const QString& path) {
     return QFileInfo(path).isFile();
 }
 
-quint64 inodeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
-}
-
 } // namespace
 
 UpdateCheck::UpdateCheck(QString dataFolder) : m_dataFolder(std::move(dataFolder)) {}
@@ -32,22 +27,30 @@ QString UpdateCheck::updaterPath() const {
     return QDir(m_dataFolder).filePath(QString::fromLatin1(kUpdaterName));
 }
 
+UpdateCheck::FileState UpdateCheck::stateOf(const QString& path) {
+    FileState state;
+    const QFileInfo info(path);
+    state.size = info.size();
+    state.time = info.lastModified();
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        state.inode = quint64(st.st_ino);
+        state.mode = quint32(st.st_mode);
+    }
+    return state;
+}
+
 UpdateCheck::Snapshot UpdateCheck::snapshot() const {
-    const QFileInfo marker(markerPath());
-    const QFileInfo updater(updaterPath());
-    Snapshot s;
-    s.markerSize = marker.size();
-    s.updaterSize = updater.size();
-    s.markerTime = marker.lastModified();
-    s.updaterTime = updater.lastModified();
-    s.markerInode = inodeOf(markerPath());
-    s.updaterInode = inodeOf(updaterPath());
-    return s;
+    return {stateOf(markerPath()), stateOf(updaterPath())};
 }
 
 UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) {
-    if (!fileExists(markerPath()) || !fileExists(updaterPath()))
+    if (!fileExists(markerPath()) || !fileExists(updaterPath())) {
+        // The update went away: a later one is news again.
+        m_failed = false;
+        m_reportedReason.reset();
         return Outcome::NoUpdate;
+    }
     const Snapshot now = snapshot();
     if (m_failed && now == m_failedSnapshot)
         return Outcome::StillFailing;
@@ -56,12 +59,18 @@ UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) 
     if (starter.startDetached(QDir(m_dataFolder).absoluteFilePath(QString::fromLatin1(kUpdaterName)),
                               QDir(m_dataFolder).absolutePath(), &why)) {
         m_failed = false;
+        m_reportedReason.reset();
         return Outcome::Started;
     }
     m_failed = true;
     m_failedSnapshot = now;
+    if (why.isEmpty())
+        why = QStringLiteral("unknown error");
+    if (m_reportedReason == why)
+        return Outcome::StillFailing;
+    m_reportedReason = why;
     if (reason)
-        *reason = why.isEmpty() ? QStringLiteral("unknown error") : why;
+        *reason = why;
     return Outcome::Failed;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <optional>
 
 class ProcessStarter;
 
@@ -11,7 +12,10 @@ class ProcessStarter;
 // shuts down once the updater runs; the caller does that.
 //
 // An updater that cannot be started is reported once and not tried again
-// until one of the two files changes, rather than every tick.
+// until one of the two files changes, rather than every tick. A new mode is a
+// change too: the usual mend for "not executable" is a chmod, which leaves
+// size, time and inode as they were. A retry that fails for the reason already
+// reported stays quiet, so the event view gets one line per cause.
 class UpdateCheck {
 public:
     static constexpr const char* kMarkerName = "regupdate.exe";
@@ -21,7 +25,7 @@ public:
         NoUpdate,     // a file is missing: nothing to do
         Started,      // the updater runs: shut down now
         Failed,       // the updater could not be started: report `reason`
-        StillFailing, // the same files failed before: stay quiet
+        StillFailing, // the same files, or the same reason, failed before: stay quiet
     };
 
     explicit UpdateCheck(QString dataFolder);
@@ -32,16 +36,23 @@ public:
     QString updaterPath() const;
 
 private:
-    // What identifies the two files as they are now.
+    // What identifies one file as it is now.
+    struct FileState {
+        qint64 size = -1;
+        QDateTime time;
+        quint64 inode = 0;
+        quint32 mode = 0;
+        bool operator==(const FileState&) const = default;
+    };
     struct Snapshot {
-        qint64 markerSize = -1, updaterSize = -1;
-        QDateTime markerTime, updaterTime;
-        quint64 markerInode = 0, updaterInode = 0;
+        FileState marker, updater;
         bool operator==(const Snapshot&) const = default;
     };
+    static FileState stateOf(const QString& path);
     Snapshot snapshot() const;
 
     QString m_dataFolder;
     bool m_failed = false;
     Snapshot m_failedSnapshot;
+    std::optional<QString> m_reportedReason;
 };

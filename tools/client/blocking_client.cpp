@@ -16,6 +16,7 @@ void BlockingClient::fail(Error error, const QString& text) {
 
 bool BlockingClient::connectTo(const QString& host, quint16 port) {
     m_reader.reset();
+    m_bytesReceived = 0;
     m_error = Error::None;
     m_errorText.clear();
     m_socket.connectToHost(host, port);
@@ -71,13 +72,18 @@ std::optional<Frame> BlockingClient::readFrame(int timeoutMs) {
             break;
         }
         if (m_socket.bytesAvailable() > 0) {
-            m_reader.feed(m_socket.readAll());
+            const QByteArray bytes = m_socket.readAll();
+            m_bytesReceived += bytes.size();
+            m_reader.feed(bytes);
             continue;
         }
         if (m_socket.state() != QAbstractSocket::ConnectedState) {
-            fail(Error::Closed, m_reader.buffered() > 0
-                                    ? QStringLiteral("the registry closed the connection in the middle of a message")
-                                    : QStringLiteral("the registry closed the connection"));
+            if (m_reader.buffered() > 0)
+                fail(Error::Truncated, QStringLiteral("the registry closed the connection in the middle of a message "
+                                                      "(%1 bytes of it arrived)")
+                                           .arg(m_reader.buffered()));
+            else
+                fail(Error::Closed, QStringLiteral("the registry closed the connection"));
             return std::nullopt;
         }
         const int wait = deadline.isForever() ? -1 : int(deadline.remainingTime());

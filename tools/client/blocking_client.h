@@ -13,7 +13,8 @@ namespace TavClient {
 
 class BlockingClient {
 public:
-    enum class Error { None, ConnectFailed, Timeout, Closed, TooLong };
+    // Closed: at a frame boundary; Truncated: in the middle of a frame.
+    enum class Error { None, ConnectFailed, Timeout, Closed, TooLong, Truncated };
 
     explicit BlockingClient(int timeoutMs = 5000);
 
@@ -30,6 +31,9 @@ public:
     Error error() const { return m_error; }
     QString errorText() const { return m_errorText; }
     bool isConnected() const { return m_socket.state() == QAbstractSocket::ConnectedState; }
+    // Every byte read since connectTo, frames of length 0 included: tells a
+    // peer that said nothing from one that said something unreadable.
+    qint64 bytesReceived() const { return m_bytesReceived; }
 
 private:
     void fail(Error error, const QString& text);
@@ -37,6 +41,7 @@ private:
     QTcpSocket m_socket;
     FrameReader m_reader{kMaxReplyLength};
     int m_timeoutMs;
+    qint64 m_bytesReceived = 0;
     bool m_answerProbes = true;
     Error m_error = Error::None;
     QString m_errorText;

@@ -19,19 +19,27 @@ ServerListResult fetchServerList(BlockingClient& client) {
     ServerListResult result;
     int first = 1;
     for (;;) {
+        const qint64 before = client.bytesReceived();
         if (!client.send(Messages::listQuery(quint8(first))))
             return failed(result, client.error(), client.errorText());
-        bool pageStarted = false;
         for (;;) {
             const std::optional<Frame> frame = client.readFrame();
-            if (!frame) {
-                if (client.error() == BlockingClient::Error::Closed && !pageStarted) {
+            if (!frame && client.error() == BlockingClient::Error::Closed) {
+                // Only a close without a single byte means "nothing (more) to
+                // list"; anything else is a peer that is no registry, or a
+                // reply cut short.
+                const qint64 heard = client.bytesReceived() - before;
+                if (heard == 0) {
                     result.ok = true;
                     return result;
                 }
-                return failed(result, client.error(), client.errorText());
+                return failed(result, BlockingClient::Error::Truncated,
+                              QStringLiteral("the peer closed the connection after %1 bytes that are no complete "
+                                             "list reply")
+                                  .arg(heard));
             }
-            pageStarted = true;
+            if (!frame)
+                return failed(result, client.error(), client.errorText());
             if (frame->type == MessageType::ToClient::ListEntry) {
                 std::optional<Replies::ListEntry> entry = Replies::parseListEntry(frame->payload);
                 if (!entry)

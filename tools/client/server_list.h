@@ -18,7 +18,8 @@ struct ServerListResult {
 
 // Asks for the list like a game client does: S = 1, then S = n for as long as
 // the registry answers with the continue marker n. A registry that closes
-// without reply has no (further) server to list: that ends the list.
+// without sending a byte has no (further) server to list: that ends the list.
+// A close after bytes that do not end in a marker fails with Truncated.
 ServerListResult fetchServerList(const QString& host, quint16 port, int timeoutMs = 5000);
 // The same on a connection that is open and not logged in.
 ServerListResult fetchServerList(BlockingClient& client);

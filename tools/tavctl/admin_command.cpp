@@ -2,15 +2,17 @@
 // per subcommand.
 #include "tavctl/console.h"
 #include "tavctl/exit_codes.h"
+#include "tavctl/options.h"
 #include "tavctl/subcommands.h"
+#include "tavctl/terminal_text.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDate>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <optional>
 
 namespace {
 
@@ -24,43 +26,37 @@ struct AdminArgs {
     QString command;
     QStringList positional;
     QHash<QString, QString> named; // --name value
+    bool help = false;
     QString error;
 };
 
-const QStringList kNamedOptions = {"--name", "--description", "--update-url", "--official", "--unban-date", "--reason"};
+const OptionSpec kOptions[] = {
+    {"--bus", true},        {"--json", false},      {"--name", true},       {"--description", true},
+    {"--update-url", true}, {"--official", true},   {"--unban-date", true}, {"--reason", true},
+};
 
 AdminArgs parse(const QStringList& args) {
+    const ParsedArgs p = parseArgs(args, kOptions);
     AdminArgs a;
-    for (int i = 0; i < args.size(); ++i) {
-        const QString& arg = args.at(i);
-        if (arg == QLatin1String("--json")) {
-            a.json = true;
-        } else if (arg == QLatin1String("--bus") || kNamedOptions.contains(arg)) {
-            if (i + 1 >= args.size()) {
-                a.error = QStringLiteral("%1 needs a value").arg(arg);
-                return a;
-            }
-            const QString value = args.at(++i);
-            if (arg == QLatin1String("--bus")) {
-                if (value != QLatin1String("session") && value != QLatin1String("system")) {
-                    a.error = QStringLiteral("--bus takes session or system, not '%1'").arg(value);
-                    return a;
-                }
-                a.bus = value;
-            } else {
-                a.named.insert(arg, value);
-            }
-        } else if (arg.startsWith(QLatin1String("--")) && a.command.isEmpty()) {
-            a.error = QStringLiteral("unknown option '%1'").arg(arg);
+    a.json = p.json;
+    a.help = p.help;
+    a.error = p.error;
+    if (!a.error.isEmpty() || a.help)
+        return a;
+    a.named = p.values;
+    if (a.named.contains(QStringLiteral("--bus"))) {
+        const QString bus = a.named.take(QStringLiteral("--bus"));
+        if (bus != QLatin1String("session") && bus != QLatin1String("system")) {
+            a.error = QStringLiteral("--bus takes session or system, not '%1'").arg(bus);
             return a;
-        } else if (a.command.isEmpty()) {
-            a.command = arg;
-        } else {
-            a.positional.append(arg);
         }
+        a.bus = bus;
     }
-    if (a.command.isEmpty())
+    a.positional = p.positional;
+    if (a.positional.isEmpty())
         a.error = QStringLiteral("admin needs an operation (see tavctl --help)");
+    else
+        a.command = a.positional.takeFirst();
     return a;
 }
 
@@ -73,8 +69,8 @@ public:
     // Calls a method; on a transport or call error prints it and returns false.
     bool call(const QString& member, const QVariantList& args, QVariantList* out, int* exitCode) {
         if (!m_connection.isConnected()) {
-            Console::err(QStringLiteral("cannot reach the D-Bus bus: %1").arg(m_connection.lastError().message()));
-            *exitCode = ExitCode::Connection;
+            *exitCode = Console::fail(ExitCode::Connection, QStringLiteral("cannot reach the D-Bus bus: %1")
+                                                                .arg(m_connection.lastError().message()));
             return false;
         }
         QDBusMessage m = QDBusMessage::createMethodCall(kService, kPath, kInterface, member);
@@ -83,9 +79,10 @@ public:
         if (reply.type() == QDBusMessage::ErrorMessage) {
             const bool absent = reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
                                 reply.errorName() == QLatin1String("org.freedesktop.DBus.Error.NoReply");
-            Console::err(absent ? QStringLiteral("no registry answers on this bus (%1)").arg(reply.errorMessage())
-                                : reply.errorMessage());
-            *exitCode = absent ? ExitCode::Connection : ExitCode::Refused;
+            *exitCode = Console::fail(absent ? ExitCode::Connection : ExitCode::Refused,
+                                      absent ? QStringLiteral("no registry answers on this bus (%1)")
+                                                   .arg(reply.errorMessage())
+                                             : reply.errorMessage());
             return false;
         }
         *out = reply.arguments();
@@ -106,30 +103,45 @@ QString failureOf(const QString& errData) {
     return errData;
 }
 
-QVariant shortArg(const QString& text, bool* ok) {
-    const int v = text.toInt(ok);
-    *ok = *ok && v >= -32768 && v <= 32767;
-    return QVariant::fromValue<short>(short(v));
+// A slot number as the registry's table knows them; empty with the complaint
+// written to *error otherwise.
+std::optional<int> slotArg(const QString& text, QString* error) {
+    bool ok = false;
+    const qlonglong v = text.toLongLong(&ok);
+    if (!ok) {
+        *error = QStringLiteral("SLOT must be a number, not '%1'").arg(text);
+        return std::nullopt;
+    }
+    if (v < 1 || v > 256) {
+        *error = QStringLiteral("SLOT must be between 1 and 256");
+        return std::nullopt;
+    }
+    return int(v);
 }
+
+// Every text in the plain output came from the registry or its database.
+using TerminalText::visible;
 
 void printResult(const AdminArgs& a, const QJsonObject& json, const QString& text) {
     if (a.json)
-        Console::out(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Indented)));
+        Console::out(TerminalText::json(QJsonDocument(json)));
     else if (!text.isEmpty())
         Console::out(text);
 }
 
-int usage(const QString& text) {
-    Console::err(text);
-    return ExitCode::Usage;
-}
+int usage(const QString& text) { return Console::fail(ExitCode::Usage, text); }
 
 } // namespace
 
 int runAdmin(const QStringList& args) {
     const AdminArgs a = parse(args);
+    Console::setJsonErrors(a.json);
     if (!a.error.isEmpty())
         return usage(a.error);
+    if (a.help) {
+        Console::out(helpText());
+        return ExitCode::Ok;
+    }
     Bus bus(a.bus);
     const QStringList& p = a.positional;
     const QString& cmd = a.command;
@@ -137,8 +149,7 @@ int runAdmin(const QStringList& args) {
     int rc = ExitCode::Ok;
     auto need = [&](int count, const char* names) {
         if (p.size() != count) {
-            Console::err(QStringLiteral("usage: tavctl admin %1 %2").arg(cmd, QLatin1String(names)));
-            rc = ExitCode::Usage;
+            rc = usage(QStringLiteral("usage: tavctl admin %1 %2").arg(cmd, QLatin1String(names)));
             return false;
         }
         return true;
@@ -149,13 +160,25 @@ int runAdmin(const QStringList& args) {
             return false;
         const QString failure = failureOf(out.isEmpty() ? QString() : out.last().toString());
         if (!failure.isEmpty()) {
-            Console::err(failure);
-            rc = ExitCode::Refused;
+            rc = Console::fail(ExitCode::Refused, failure);
             return false;
         }
         return true;
     };
+    // The interface keeps silent about a name missing from an empty table;
+    // the tool asks the table itself first.
+    auto exists = [&](const QString& listMember, const QString& name, const char* missing) {
+        QVariantList names;
+        if (!bus.call(listMember, {}, &names, &rc))
+            return false;
+        for (const QString& n : names.value(0).toStringList())
+            if (n.compare(name, Qt::CaseInsensitive) == 0)
+                return true;
+        rc = Console::fail(ExitCode::Refused, QLatin1String(missing));
+        return false;
+    };
     bool ok = true;
+    QString slotError;
 
     if (cmd == QLatin1String("operations")) {
         if (!need(0, "") || !bus.call(QStringLiteral("OptionCount"), {}, &out, &rc))
@@ -168,7 +191,7 @@ int runAdmin(const QStringList& args) {
             if (!bus.call(QStringLiteral("OptionText"), {QVariant::fromValue<short>(short(i))}, &t, &rc))
                 return rc;
             list.append(t.value(0).toString());
-            text += QStringLiteral("%1. %2\n").arg(i).arg(t.value(0).toString());
+            text += QStringLiteral("%1. %2\n").arg(i).arg(visible(t.value(0).toString()));
         }
         printResult(a, QJsonObject{{"operations", list}}, text);
         return ExitCode::Ok;
@@ -176,9 +199,10 @@ int runAdmin(const QStringList& args) {
     if (cmd == QLatin1String("send-message")) {
         if (!need(2, "SLOT TEXT"))
             return rc;
-        const QVariant index = shortArg(p[0], &ok);
-        if (!ok)
-            return usage(QStringLiteral("SLOT must be a number, not '%1'").arg(p[0]));
+        const std::optional<int> slot = slotArg(p[0], &slotError);
+        if (!slot)
+            return usage(slotError);
+        const QVariant index = QVariant::fromValue<short>(short(*slot));
         return run(QStringLiteral("SendMessage"), {p[1], index, QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("send-message-all")) {
@@ -189,10 +213,11 @@ int runAdmin(const QStringList& args) {
     if (cmd == QLatin1String("boot")) {
         if (!need(1, "SLOT"))
             return rc;
-        const QVariant index = shortArg(p[0], &ok);
-        if (!ok)
-            return usage(QStringLiteral("SLOT must be a number, not '%1'").arg(p[0]));
-        return run(QStringLiteral("BootServer"), {index, QString()}) ? ExitCode::Ok : rc;
+        const std::optional<int> slot = slotArg(p[0], &slotError);
+        if (!slot)
+            return usage(slotError);
+        return run(QStringLiteral("BootServer"), {QVariant::fromValue<short>(short(*slot)), QString()}) ? ExitCode::Ok
+                                                                                                        : rc;
     }
     if (cmd == QLatin1String("shutdown")) {
         if (p.size() > 1)
@@ -202,17 +227,17 @@ int runAdmin(const QStringList& args) {
     if (cmd == QLatin1String("server-info")) {
         if (!need(1, "SLOT"))
             return rc;
-        const int index = p[0].toInt(&ok);
-        if (!ok)
-            return usage(QStringLiteral("SLOT must be a number, not '%1'").arg(p[0]));
-        if (!run(QStringLiteral("GetServerInfo"), {index, QString()}))
+        const std::optional<int> slot = slotArg(p[0], &slotError);
+        if (!slot)
+            return usage(slotError);
+        if (!run(QStringLiteral("GetServerInfo"), {*slot, QString()}))
             return rc;
         const QJsonObject o{{"user", out[0].toString()},     {"name", out[1].toString()},
                             {"address", out[2].toString()},  {"players", out[3].toInt()},
                             {"official", out[4].toInt()}};
         printResult(a, o,
                     QStringLiteral("User: %1\nName: %2\nAddress: %3\nPlayers: %4\nOfficial: %5\n")
-                        .arg(out[0].toString(), out[1].toString(), out[2].toString())
+                        .arg(visible(out[0].toString()), visible(out[1].toString()), visible(out[2].toString()))
                         .arg(out[3].toInt())
                         .arg(out[4].toInt()));
         return ExitCode::Ok;
@@ -235,21 +260,23 @@ int runAdmin(const QStringList& args) {
                             {"official", int(out[4].value<uchar>())}};
         printResult(a, o,
                     QStringLiteral("User: %1\nPassword: %2\nName: %3\nDescription: %4\nUpdate URL: %5\nOfficial: %6\n")
-                        .arg(p[0], out[0].toString(), out[1].toString(), out[2].toString(), out[3].toString())
+                        .arg(visible(p[0]), visible(out[0].toString()), visible(out[1].toString()),
+                             visible(out[2].toString()), visible(out[3].toString()))
                         .arg(int(out[4].value<uchar>())));
         return ExitCode::Ok;
     }
     if (cmd == QLatin1String("ban")) {
-        if (!need(1, "NAME") || !run(QStringLiteral("GetBanData"), {p[0], QString()}))
+        if (!need(1, "NAME") || !exists(QStringLiteral("ListBans"), p[0], "no such ban") ||
+            !run(QStringLiteral("GetBanData"), {p[0], QString()}))
             return rc;
-        // An empty ban table answers without any data.
         const QJsonObject o{{"name", p[0]},
                             {"address", out[0].toString()},
                             {"unbanDate", out[1].toString()},
                             {"reason", out[2].toString()}};
         printResult(a, o,
                     QStringLiteral("Name: %1\nAddress: %2\nUnban date: %3\nReason: %4\n")
-                        .arg(p[0], out[0].toString(), out[1].toString(), out[2].toString()));
+                        .arg(visible(p[0]), visible(out[0].toString()), visible(out[1].toString()),
+                             visible(out[2].toString())));
         return ExitCode::Ok;
     }
     if (cmd == QLatin1String("accounts") || cmd == QLatin1String("bans")) {
@@ -258,8 +285,10 @@ int runAdmin(const QStringList& args) {
                       {}, &out, &rc))
             return rc;
         const QStringList names = out.value(0).toStringList();
-        printResult(a, QJsonObject{{cmd, QJsonArray::fromStringList(names)}},
-                    names.isEmpty() ? QString() : names.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+        QString text;
+        for (const QString& name : names)
+            text += visible(name) + QLatin1Char('\n');
+        printResult(a, QJsonObject{{cmd, QJsonArray::fromStringList(names)}}, text);
         return ExitCode::Ok;
     }
     if (cmd == QLatin1String("add-account") || cmd == QLatin1String("edit-account")) {
@@ -291,12 +320,12 @@ int runAdmin(const QStringList& args) {
                    : rc;
     }
     if (cmd == QLatin1String("delete-account")) {
-        if (!need(1, "USER"))
+        if (!need(1, "USER") || !exists(QStringLiteral("ListAccounts"), p[0], "no such account"))
             return rc;
         return run(QStringLiteral("DeleteAccount"), {p[0], QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("delete-ban")) {
-        if (!need(1, "NAME"))
+        if (!need(1, "NAME") || !exists(QStringLiteral("ListBans"), p[0], "no such ban"))
             return rc;
         return run(QStringLiteral("DeleteBan"), {p[0], QString()}) ? ExitCode::Ok : rc;
     }

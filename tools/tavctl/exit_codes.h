@@ -21,6 +21,7 @@ inline int forClientError(TavClient::BlockingClient::Error error) {
     case E::Timeout:
         return Timeout;
     case E::TooLong:
+    case E::Truncated:
     case E::None:
         break;
     }

@@ -4,6 +4,7 @@
 #include "tavctl/exit_codes.h"
 #include "tavctl/options.h"
 #include "tavctl/subcommands.h"
+#include "tavctl/terminal_text.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -12,6 +13,7 @@
 namespace {
 
 using TavClient::WireText::toUnicode;
+using TerminalText::visible;
 
 QJsonDocument asJson(const QList<TavClient::Replies::ListEntry>& entries) {
     QJsonArray array;
@@ -31,14 +33,6 @@ QJsonDocument asJson(const QList<TavClient::Replies::ListEntry>& entries) {
     return QJsonDocument(array);
 }
 
-// Control characters from the wire must not steer the terminal.
-QString printable(QString text) {
-    for (QChar& c : text)
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
-    return text;
-}
-
 QString asTable(const QList<TavClient::Replies::ListEntry>& entries) {
     QList<QStringList> rows;
     rows.append({QStringLiteral("#"), QStringLiteral("USER"), QStringLiteral("ADDRESS"), QStringLiteral("PLAYERS"),
@@ -47,10 +41,10 @@ QString asTable(const QList<TavClient::Replies::ListEntry>& entries) {
     int order = 0;
     for (const auto& e : entries) {
         const int players = e.playerCount();
-        rows.append({QString::number(++order), printable(toUnicode(e.user)), printable(toUnicode(e.address)),
+        rows.append({QString::number(++order), visible(toUnicode(e.user)), visible(toUnicode(e.address)),
                      players < 0 ? QStringLiteral("?") : QString::number(players),
-                     printable(toUnicode(e.serverName())), e.official() ? QStringLiteral("yes") : QStringLiteral("no"),
-                     printable(toUnicode(e.plainDescription())), printable(toUnicode(e.updateUrl))});
+                     visible(toUnicode(e.serverName())), e.official() ? QStringLiteral("yes") : QStringLiteral("no"),
+                     visible(toUnicode(e.plainDescription())), visible(toUnicode(e.updateUrl))});
     }
     QList<qsizetype> widths(rows.first().size(), 0);
     for (const QStringList& row : rows)
@@ -75,21 +69,20 @@ QString asTable(const QList<TavClient::Replies::ListEntry>& entries) {
 
 int runList(const QStringList& args) {
     const Options o = parseOptions(args, {QStringLiteral("--json")});
-    if (!o.error.isEmpty()) {
-        Console::err(o.error);
-        return ExitCode::Usage;
+    Console::setJsonErrors(o.json);
+    if (!o.error.isEmpty())
+        return Console::fail(ExitCode::Usage, o.error);
+    if (o.help) {
+        Console::out(helpText());
+        return ExitCode::Ok;
     }
-    if (!o.positional.isEmpty()) {
-        Console::err(QStringLiteral("list takes no words, got '%1'").arg(o.positional.first()));
-        return ExitCode::Usage;
-    }
+    if (!o.positional.isEmpty())
+        return Console::fail(ExitCode::Usage, QStringLiteral("list takes no words, got '%1'").arg(o.positional.first()));
     const TavClient::ServerListResult result = TavClient::fetchServerList(o.host, o.port, o.timeoutMs);
-    if (!result.ok) {
-        Console::err(result.errorText);
-        return ExitCode::forClientError(result.error);
-    }
+    if (!result.ok)
+        return Console::fail(ExitCode::forClientError(result.error), result.errorText);
     if (o.json)
-        Console::out(QString::fromUtf8(asJson(result.entries).toJson(QJsonDocument::Indented)));
+        Console::out(TerminalText::json(asJson(result.entries)));
     else if (result.entries.isEmpty())
         Console::out(QStringLiteral("No servers online.\n"));
     else

@@ -7,6 +7,7 @@
 #include "tavctl/exit_codes.h"
 #include "tavctl/options.h"
 #include "tavctl/subcommands.h"
+#include "tavctl/terminal_text.h"
 
 #include <QDeadlineTimer>
 
@@ -67,9 +68,10 @@ const Command* findCommand(const QString& name) {
 }
 
 int clientFailure(const BlockingClient& client) {
-    Console::err(client.errorText());
-    return ExitCode::forClientError(client.error());
+    return Console::fail(ExitCode::forClientError(client.error()), client.errorText());
 }
+
+QString shown(const QByteArray& wire) { return TerminalText::visible(WireText::toUnicode(wire)); }
 
 bool sameServer(const QByteArray& a, const QByteArray& b) { return a.toUpper() == b.toUpper(); }
 
@@ -78,16 +80,15 @@ int awaitDisconnect(BlockingClient& client, const QByteArray& server) {
     for (;;) {
         const std::optional<Frame> frame = client.readFrame();
         if (!frame) {
-            if (client.error() == BlockingClient::Error::Timeout) {
-                Console::err(QStringLiteral("no server %1 went offline: it is probably not online")
-                                 .arg(WireText::toUnicode(server)));
-                return ExitCode::Refused;
-            }
+            if (client.error() == BlockingClient::Error::Timeout)
+                return Console::fail(ExitCode::Refused,
+                                     QStringLiteral("no server %1 went offline: it is probably not online")
+                                         .arg(WireText::toUnicode(server)));
             return clientFailure(client);
         }
         const std::optional<QByteArray> offline = Replies::offlineNotice(*frame);
         if (offline && sameServer(*offline, server)) {
-            Console::out(QStringLiteral("disconnected: %1\n").arg(WireText::toUnicode(*offline)));
+            Console::out(QStringLiteral("disconnected: %1\n").arg(shown(*offline)));
             return ExitCode::Ok;
         }
     }
@@ -99,9 +100,9 @@ int watch(BlockingClient& client) {
         if (!frame)
             return clientFailure(client);
         if (const std::optional<QByteArray> offline = Replies::offlineNotice(*frame))
-            Console::out(QStringLiteral("offline: %1\n").arg(WireText::toUnicode(*offline)));
+            Console::out(QStringLiteral("offline: %1\n").arg(shown(*offline)));
         else if (frame->type == Replies::kText)
-            Console::out(QStringLiteral("message: %1\n").arg(WireText::toUnicode(frame->payload)));
+            Console::out(QStringLiteral("message: %1\n").arg(shown(frame->payload)));
     }
 }
 
@@ -116,16 +117,14 @@ int settle(BlockingClient& client, const char* done) {
         if (!frame) {
             if (client.error() == BlockingClient::Error::Timeout)
                 break;
-            if (client.error() == BlockingClient::Error::Closed) {
-                Console::err(QStringLiteral("the registry closed the connection after the command"));
-                return ExitCode::Connection;
-            }
+            if (client.error() == BlockingClient::Error::Closed)
+                return Console::fail(ExitCode::Connection,
+                                     QStringLiteral("the registry closed the connection after the command"));
             return clientFailure(client);
         }
-        if (frame->type == Replies::kText) {
-            Console::err(QStringLiteral("the registry refused: %1").arg(WireText::toUnicode(frame->payload)));
-            return ExitCode::Refused;
-        }
+        if (frame->type == Replies::kText)
+            return Console::fail(ExitCode::Refused,
+                                 QStringLiteral("the registry refused: %1").arg(WireText::toUnicode(frame->payload)));
     }
     Console::out(QStringLiteral("%1\n").arg(QLatin1String(done)));
     return ExitCode::Ok;
@@ -144,49 +143,41 @@ bool confirmDeleteAll(const Options& o) {
 
 int runOperator(const QStringList& args) {
     const Options o = parseOptions(args, {QStringLiteral("--codes-file"), QStringLiteral("--yes")});
-    if (!o.error.isEmpty()) {
-        Console::err(o.error);
-        return ExitCode::Usage;
+    Console::setJsonErrors(false);
+    if (!o.error.isEmpty())
+        return Console::fail(ExitCode::Usage, o.error);
+    if (o.help) {
+        Console::out(helpText());
+        return ExitCode::Ok;
     }
-    if (o.positional.isEmpty()) {
-        Console::err(QStringLiteral("operator needs a command (see tavctl --help)"));
-        return ExitCode::Usage;
-    }
+    if (o.positional.isEmpty())
+        return Console::fail(ExitCode::Usage, QStringLiteral("operator needs a command (see tavctl --help)"));
     const Command* command = findCommand(o.positional.first());
-    if (!command) {
-        Console::err(QStringLiteral("unknown operator command '%1' (see tavctl --help)").arg(o.positional.first()));
-        return ExitCode::Usage;
-    }
+    if (!command)
+        return Console::fail(ExitCode::Usage,
+                             QStringLiteral("unknown operator command '%1' (see tavctl --help)").arg(o.positional.first()));
     QList<QByteArray> words;
     for (qsizetype i = 1; i < o.positional.size(); ++i)
         words.append(WireText::fromUnicode(o.positional.at(i)));
-    if (words.size() < command->minWords || (command->maxWords >= 0 && words.size() > command->maxWords)) {
-        Console::err(QStringLiteral("wrong number of words for '%1' (see tavctl --help)").arg(QLatin1String(command->name)));
-        return ExitCode::Usage;
-    }
+    if (words.size() < command->minWords || (command->maxWords >= 0 && words.size() > command->maxWords))
+        return Console::fail(ExitCode::Usage, QStringLiteral("wrong number of words for '%1' (see tavctl --help)")
+                                                  .arg(QLatin1String(command->name)));
     for (const QByteArray& w : words)
-        if (w.isEmpty() || w.contains('\0')) {
-            Console::err(QStringLiteral("empty words and NUL characters cannot be sent"));
-            return ExitCode::Usage;
-        }
+        if (w.isEmpty() || w.contains('\0'))
+            return Console::fail(ExitCode::Usage, QStringLiteral("empty words and NUL characters cannot be sent"));
     QByteArray message;
     if (command->build) {
         message = command->build(words);
-        if (message.size() - 2 > kMaxPeerMessageLength) {
-            Console::err(QStringLiteral("the message is too long: the registry takes at most %1 bytes per message")
-                             .arg(kMaxPeerMessageLength));
-            return ExitCode::Usage;
-        }
+        if (message.size() - 2 > kMaxPeerMessageLength)
+            return Console::fail(ExitCode::Usage,
+                                 QStringLiteral("the message is too long: the registry takes at most %1 bytes per message")
+                                     .arg(kMaxPeerMessageLength));
     }
     const AccessCodes codes = loadAccessCodes(o.codesFile);
-    if (!codes.error.isEmpty()) {
-        Console::err(codes.error);
-        return ExitCode::Usage;
-    }
-    if (qstrcmp(command->name, "delete-all-accounts") == 0 && !confirmDeleteAll(o)) {
-        Console::err(QStringLiteral("not confirmed; nothing was deleted"));
-        return ExitCode::Cancelled;
-    }
+    if (!codes.error.isEmpty())
+        return Console::fail(ExitCode::Usage, codes.error);
+    if (qstrcmp(command->name, "delete-all-accounts") == 0 && !confirmDeleteAll(o))
+        return Console::fail(ExitCode::Cancelled, QStringLiteral("not confirmed; nothing was deleted"));
 
     BlockingClient client(o.timeoutMs);
     if (!client.connectTo(o.host, o.port))
@@ -195,19 +186,16 @@ int runOperator(const QStringList& args) {
         return clientFailure(client);
     const std::optional<Frame> answer = client.readFrame();
     if (!answer) {
-        if (client.error() == BlockingClient::Error::Closed) {
-            Console::err(QStringLiteral("operator login refused: the registry closed the connection (wrong access codes?)"));
-            return ExitCode::Refused;
-        }
+        if (client.error() == BlockingClient::Error::Closed)
+            return Console::fail(ExitCode::Refused, QStringLiteral("operator login refused: the registry closed the "
+                                                                   "connection (wrong access codes?)"));
         return clientFailure(client);
     }
     if (!Replies::isOperatorAccepted(*answer)) {
-        if (Replies::parseLoginReply(*answer).result == Replies::LoginResult::RegistryFull) {
-            Console::err(QStringLiteral("the registry is full"));
-            return ExitCode::Refused;
-        }
-        Console::err(QStringLiteral("unexpected answer to the operator login (type %1)").arg(answer->type));
-        return ExitCode::Protocol;
+        if (Replies::parseLoginReply(*answer).result == Replies::LoginResult::RegistryFull)
+            return Console::fail(ExitCode::Refused, QStringLiteral("the registry is full"));
+        return Console::fail(ExitCode::Protocol,
+                             QStringLiteral("unexpected answer to the operator login (type %1)").arg(answer->type));
     }
     if (!command->build)
         return watch(client);

@@ -1,75 +1,125 @@
 #include "tavctl/options.h"
 
+#include <array>
+
 namespace {
 
-bool takesValue(const QString& name) {
-    return name == QLatin1String("--host") || name == QLatin1String("--port") ||
-           name == QLatin1String("--timeout") || name == QLatin1String("--codes-file");
+bool isHelp(const QString& arg) { return arg == QLatin1String("--help") || arg == QLatin1String("-h"); }
+
+const OptionSpec* find(std::span<const OptionSpec> specs, const QString& name) {
+    for (const OptionSpec& s : specs)
+        if (name == QLatin1String(s.name))
+            return &s;
+    return nullptr;
 }
+
+// --json decides how errors are written, so it counts even when a later
+// argument is not understood.
+bool asksForJson(const QStringList& args, std::span<const OptionSpec> specs) {
+    if (!find(specs, QStringLiteral("--json")))
+        return false;
+    for (const QString& arg : args) {
+        if (arg == QLatin1String("--"))
+            return false;
+        if (arg == QLatin1String("--json"))
+            return true;
+    }
+    return false;
+}
+
+// Every option a network subcommand may take.
+constexpr std::array kNetworkOptions = {
+    OptionSpec{"--host", true},      OptionSpec{"--port", true}, OptionSpec{"--timeout", true},
+    OptionSpec{"--codes-file", true}, OptionSpec{"--json", false}, OptionSpec{"--yes", false},
+};
+constexpr qsizetype kCommonNetworkOptions = 3; // --host, --port, --timeout
 
 } // namespace
 
-Options parseOptions(const QStringList& args, const QStringList& allowed) {
-    Options o;
+ParsedArgs parseArgs(const QStringList& args, std::span<const OptionSpec> specs) {
+    ParsedArgs p;
+    p.json = asksForJson(args, specs);
     bool onlyWords = false;
-    for (int i = 0; i < args.size(); ++i) {
+    for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
-        if (onlyWords || !arg.startsWith(QLatin1String("--"))) {
-            o.positional.append(arg);
-            continue;
-        }
-        if (arg == QLatin1String("--")) {
+        if (!onlyWords && arg == QLatin1String("--")) {
             onlyWords = true;
             continue;
         }
-        QString name = arg;
-        QString value;
-        bool hasValue = false;
+        if (!onlyWords && isHelp(arg)) {
+            p.help = true;
+            continue;
+        }
+        if (onlyWords || !arg.startsWith(QLatin1String("--"))) {
+            p.positional.append(arg);
+            continue;
+        }
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
-        if (eq > 0) {
-            name = arg.left(eq);
-            value = arg.mid(eq + 1);
-            hasValue = true;
+        const QString name = eq > 0 ? arg.left(eq) : arg;
+        const OptionSpec* spec = find(specs, name);
+        if (!spec) {
+            p.error = QStringLiteral("unknown option %1").arg(name);
+            return p;
         }
-        const bool common = name == QLatin1String("--host") || name == QLatin1String("--port") ||
-                            name == QLatin1String("--timeout");
-        if (!common && !allowed.contains(name)) {
-            o.error = QStringLiteral("unknown option %1").arg(name);
-            return o;
-        }
-        if (takesValue(name) && !hasValue) {
-            if (i + 1 >= args.size()) {
-                o.error = QStringLiteral("option %1 needs a value").arg(name);
-                return o;
+        if (!spec->takesValue) {
+            if (eq > 0) {
+                p.error = QStringLiteral("option %1 takes no value").arg(name);
+                return p;
             }
-            value = args.at(++i);
-        } else if (!takesValue(name) && hasValue) {
-            o.error = QStringLiteral("option %1 takes no value").arg(name);
-            return o;
+            p.flags.insert(name);
+            continue;
         }
-        bool ok = true;
-        if (name == QLatin1String("--host")) {
-            o.host = value;
-            ok = !value.isEmpty();
-        } else if (name == QLatin1String("--port")) {
-            const uint port = value.toUInt(&ok);
-            ok = ok && port >= 1 && port <= 65535;
-            o.port = quint16(port);
-        } else if (name == QLatin1String("--timeout")) {
-            o.timeoutMs = value.toInt(&ok);
-            ok = ok && o.timeoutMs > 0;
-        } else if (name == QLatin1String("--codes-file")) {
-            o.codesFile = value;
-            ok = !value.isEmpty();
-        } else if (name == QLatin1String("--json")) {
-            o.json = true;
-        } else if (name == QLatin1String("--yes")) {
-            o.yes = true;
+        if (eq > 0) {
+            p.values.insert(name, arg.mid(eq + 1));
+        } else if (i + 1 < args.size()) {
+            p.values.insert(name, args.at(++i));
+        } else {
+            p.error = QStringLiteral("option %1 needs a value").arg(name);
+            return p;
         }
-        if (!ok) {
-            o.error = QStringLiteral("bad value '%1' for %2").arg(value, name);
-            return o;
-        }
+    }
+    return p;
+}
+
+Options parseOptions(const QStringList& args, const QStringList& allowed) {
+    QList<OptionSpec> specs;
+    for (qsizetype i = 0; i < qsizetype(kNetworkOptions.size()); ++i)
+        if (i < kCommonNetworkOptions || allowed.contains(QLatin1String(kNetworkOptions[i].name)))
+            specs.append(kNetworkOptions[i]);
+    const ParsedArgs p = parseArgs(args, specs);
+    Options o;
+    o.json = p.json;
+    o.help = p.help;
+    o.error = p.error;
+    o.positional = p.positional;
+    o.yes = p.has("--yes");
+    if (!o.error.isEmpty())
+        return o;
+    auto bad = [&o](const char* name, const QString& value) {
+        o.error = QStringLiteral("bad value '%1' for %2").arg(value, QLatin1String(name));
+    };
+    if (p.values.contains(QStringLiteral("--host"))) {
+        o.host = p.value("--host");
+        if (o.host.isEmpty())
+            bad("--host", o.host);
+    }
+    if (p.values.contains(QStringLiteral("--port"))) {
+        bool ok = false;
+        const uint port = p.value("--port").toUInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            bad("--port", p.value("--port"));
+        o.port = quint16(port);
+    }
+    if (p.values.contains(QStringLiteral("--timeout"))) {
+        bool ok = false;
+        o.timeoutMs = p.value("--timeout").toInt(&ok);
+        if (!ok || o.timeoutMs <= 0)
+            bad("--timeout", p.value("--timeout"));
+    }
+    if (p.values.contains(QStringLiteral("--codes-file"))) {
+        o.codesFile = p.value("--codes-file");
+        if (o.codesFile.isEmpty())
+            bad("--codes-file", o.codesFile);
     }
     return o;
 }

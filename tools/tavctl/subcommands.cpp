@@ -1,5 +1,7 @@
 #include "tavctl/subcommands.h"
 
+#include "platform/build_version.h"
+
 #include <array>
 
 namespace {
@@ -17,10 +19,13 @@ constexpr std::array kSubcommands = {
 
 std::span<const Subcommand> subcommands() { return kSubcommands; }
 
+QString versionText() { return QStringLiteral("tavctl %1\n").arg(QLatin1String(BuildVersion::kText)); }
+
 QString helpText() {
     QString text = QStringLiteral("Usage:\n");
     for (const Subcommand& s : subcommands())
         text += QStringLiteral("  tavctl %1\n").arg(QLatin1String(s.usage));
+    text += QStringLiteral("  tavctl --help | --version\n");
     text += QStringLiteral(
         "\n"
         "Talks to a running Tarvane Classic Server Registry over its TCP port.\n"
@@ -42,6 +47,10 @@ QString helpText() {
         "  delete-all-accounts        delete every server account (asks first unless --yes)\n"
         "  watch                      print a line \"offline: NAME\" for every server that\n"
         "                             disconnects, until interrupted\n"
+        "  The registry answers none of these commands except disconnect (with the\n"
+        "  server's offline notice). A command naming a server that is not online does\n"
+        "  nothing there, and tavctl cannot tell: it still reports the command as sent\n"
+        "  and exits with 0.\n"
         "admin      drives the running registry through its automation interface on\n"
         "           D-Bus (name HostLedger.clsControl; --bus session is the default,\n"
         "           --bus system reaches a registry run as a service):\n"
@@ -55,12 +64,13 @@ QString helpText() {
         "  account USER | accounts         show one account | list every account name\n"
         "  add-account USER PASSWORD [--name N] [--description D] [--update-url U] [--official N]\n"
         "  edit-account USER PASSWORD [same options]\n"
-        "  delete-account USER\n"
+        "  delete-account USER             (exits with 1, \"no such account\", when there is none)\n"
         "  ban NAME | bans                 show one ban | list every ban name\n"
         "  add-ban NAME ADDRESS [--unban-date YYYY-MM-DD] [--reason R]\n"
         "  edit-ban NAME ADDRESS [same options]\n"
-        "  delete-ban NAME\n"
-        "  A refusal prints the registry's reason on standard error and exits with 1.\n"
+        "  delete-ban NAME                 (exits with 1, \"no such ban\", when there is none)\n"
+        "  SLOT is a number from 1 to 256. A refusal prints the registry's reason on\n"
+        "  standard error and exits with 1.\n"
         "\n"
         "Options:\n"
         "  --host H          registry host (default 127.0.0.1)\n"
@@ -69,12 +79,23 @@ QString helpText() {
         "  --codes-file F    file with the two operator access codes, as FIRST:SECOND\n"
         "                    on one line or one code per line\n"
         "  --yes             do not ask before delete-all-accounts\n"
+        "  --json            (list, admin) results as JSON on standard output, and\n"
+        "                    errors as one line {\"error\": TEXT} on standard error\n"
+        "  --help, -h        this text (also after a subcommand)\n"
+        "  --version         the version of tavctl\n"
+        "  --                ends the options: every later word is a word, even one\n"
+        "                    beginning with \"--\" (tavctl operator broadcast -- --now)\n"
+        "\n"
+        "Texts from the registry are printed with their control characters as \"?\";\n"
+        "JSON output keeps them, escaped.\n"
         "\n"
         "The access codes are never taken from the command line: without --codes-file\n"
         "they come from the environment variable TAVCTL_CODES=FIRST:SECOND.\n"
         "\n"
-        "Exit codes: 0 done; 1 refused by the registry (access codes, version, server\n"
-        "not online); 2 bad arguments or no access codes; 3 cannot connect or the\n"
-        "registry closed the connection; 4 time-out; 5 unexpected answer; 6 not confirmed.\n");
+        "Exit codes: 0 done; 1 refused (access codes, version, a server that did not go\n"
+        "offline, no such account or ban, a failure the automation interface reports);\n"
+        "2 bad arguments or no access codes; 3 cannot connect or the registry closed the\n"
+        "connection; 4 time-out; 5 an answer that is not the registry's protocol (such as\n"
+        "an HTTP server's, or a message cut off by a close); 6 not confirmed.\n");
     return text;
 }

@@ -19,3 +19,4 @@ int runAdmin(const QStringList& args);
 std::span<const Subcommand> subcommands();
 
 QString helpText();
+QString versionText(); // "tavctl", the version, a newline
