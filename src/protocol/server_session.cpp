@@ -51,13 +51,6 @@ bool isAcceptableNewName(QByteArrayView name) {
     return name.size() >= 3 && name.size() <= 15 && IsValidAccountText(CodePage::toUnicode(name)) && !name.contains(' ');
 }
 
-// The session's account record, if it still exists: a record deleted
-// meanwhile (and its row number taken by a new account) is never written.
-bool sessionOwnsAccount(Registry& registry, const ClientSlot& s) {
-    const std::optional<AccountRecord> record = registry.database().accounts().findByBookmark(s.AccountBookmark);
-    return record && record->User.compare(text(s.ServerId), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 namespace ServerSession {
@@ -177,10 +170,11 @@ void reportNameAndDescription(Registry& registry, int slot, quint8, QByteArrayVi
         return;
     }
     ClientSlot& s = registry.slot(slot);
-    // When the account has been deleted meanwhile nothing is written; the
-    // session still shows what the server reported.
-    if (sessionOwnsAccount(registry, s))
-        registry.database().accounts().updateNameAndDescription(s.AccountBookmark, text(name), text(description));
+    // The write names the session's account: when it has been deleted
+    // meanwhile nothing is written; the session still shows what the server
+    // reported.
+    registry.database().accounts().updateNameAndDescription(s.AccountBookmark, text(s.ServerId), text(name),
+                                                            text(description));
     s.ServerName = name.toByteArray();
     s.Description = description.toByteArray();
 }
@@ -189,8 +183,7 @@ void changePassword(Registry& registry, int slot, quint8, QByteArrayView payload
     if (payload.size() < 3 || payload.size() > kMaxPasswordLength)
         return;
     const ClientSlot& s = registry.slot(slot);
-    if (sessionOwnsAccount(registry, s))
-        registry.database().accounts().updatePassword(s.AccountBookmark, text(CodePage::upper(payload)));
+    registry.database().accounts().updatePassword(s.AccountBookmark, text(s.ServerId), text(CodePage::upper(payload)));
 }
 
 void reportPlayerCount(Registry& registry, int slot, quint8, QByteArrayView payload) {

@@ -115,7 +115,7 @@ void AccountsDialog::btnDelete_Click() {
         if (s.InUse && CodePage::upper(s.ServerId) == wanted)
             m_registry.closeClient(i);
     }
-    if (!accounts.removeByBookmark(record->bookmark)) {
+    if (!accounts.removeByBookmark(record->bookmark, record->User)) {
         showVanished();
         return;
     }
