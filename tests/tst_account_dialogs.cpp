@@ -1,4 +1,5 @@
 // The "Accounts List" and "Add Server Account" dialogs.
+#include "client/messages.h"
 #include "support/box_prompter.h"
 #include "support/registry_fixture.h"
 #include "ui/account_dialog.h"
@@ -10,6 +11,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtTest>
+
+#include <memory>
 
 namespace {
 
@@ -261,6 +264,48 @@ private slots:
         QCOMPARE(accounts().names(), QStringList{"gamma"});
         QCOMPARE(lst->count(), 1);
         QCOMPARE(lst->item(0)->text(), QStringLiteral("gamma"));
+    }
+
+    // "alpha" is open for editing; an operator deletes every account and a
+    // game server registers "intruder", which the file may store where alpha
+    // was. Ok must not write alpha's fields into intruder.
+    void okAfterTheAccountWasDeletedAndANewOneRegisteredStoresNothing() {
+        namespace M = TavClient::Messages;
+        accounts().add(account("alpha"));
+        AccountsDialog list(f->reg(), prompter);
+        auto* lst = child<QListWidget>(list, "lstAccounts");
+        bool ran = false;
+        list.setAccountDialogRunner([&](AccountDialog& d) {
+            ran = true;
+            d.show();
+            QCOMPARE(child<QLineEdit>(d, "txtUser")->text(), QStringLiteral("alpha"));
+            const int op = f->connect("10.9.9.9");
+            f->send(op, M::operatorLogin("QWZRTPLKMX", "ZKRTQWPMNBVCXLKJHGFD"));
+            QCOMPARE(f->received(op), QByteArray("\x00\x01\x05", 3));
+            f->send(op, M::allowNewAccounts());
+            f->send(op, M::deleteAllAccounts());
+            QCOMPARE(accounts().count(), 0);
+            const int server = f->connect("10.9.9.10");
+            f->send(server, M::registerServer("intruder", "theirs"));
+            QCOMPARE(f->received(server), QByteArray("\x00\x0c\x00<untitled>\x00", 14));
+
+            child<QLineEdit>(d, "txtName")->setText("Alpha renamed");
+            QTest::mouseClick(child<QPushButton>(d, "btnOk"), Qt::LeftButton);
+            QCOMPARE(d.result(), int(QDialog::Rejected));
+        });
+        clickLine(lst, "alpha");
+        QTest::mouseClick(child<QPushButton>(list, "btnEdit"), Qt::LeftButton);
+        QVERIFY(ran);
+        QCOMPARE(prompter.texts(), QStringList{"The selected account no longer exists."});
+        QCOMPARE(accounts().names(), QStringList{"intruder"});
+        const auto intruder = accounts().find("intruder");
+        QCOMPARE(intruder->Password, QStringLiteral("THEIRS"));
+        QCOMPARE(intruder->Name, QStringLiteral("<untitled>"));
+        QCOMPARE(intruder->Description, QStringLiteral(""));
+        QCOMPARE(intruder->UpdateURL, QStringLiteral(""));
+        QCOMPARE(intruder->Official, std::optional<int>(0));
+        QCOMPARE(lst->count(), 1);
+        QCOMPARE(lst->item(0)->text(), QStringLiteral("intruder"));
     }
 
     void deletingTheAccountOfAnOnlineServerClosesItFirst() {

@@ -23,6 +23,15 @@ template <typename F> CallError::Kind callErrorOf(F&& f) {
     }
     throw std::runtime_error("no call error");
 }
+
+template <typename F> CallError callError(F&& f) {
+    try {
+        f();
+    } catch (const CallError& e) {
+        return e;
+    }
+    return CallError{CallError::Kind::InvalidArgument, QStringLiteral("<no call error>")};
+}
 } // namespace
 
 class AutomationOperationsTest : public QObject {
@@ -150,6 +159,62 @@ private slots:
         op.CreateAccount("carl", "pw", "", "", "", 0, err);
         op.DeleteAccount("bob", err);
         QCOMPARE(err, expectedFailure(12, "The account specified does not exist", "DeleteAccount"));
+    }
+
+    // What the database refuses is said in the registry's words, with the
+    // field and its limit; nothing of the engine's SQL reaches the caller.
+    void refusalsNameTheFieldAndItsLimit_data() {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("message");
+        const QString s15(15, 'u'), s16(16, 'u');
+        QTest::newRow("user") << "CreateAccount" << QStringList{s16, "p", "", "", ""}
+                              << "The user name is longer than 15 characters.";
+        QTest::newRow("password") << "CreateAccount" << QStringList{s15, s16, "", "", ""}
+                                  << "The password is longer than 15 characters.";
+        QTest::newRow("name") << "CreateAccount" << QStringList{"new", "p", QString(51, 'n'), "", ""}
+                              << "The server name is longer than 50 characters.";
+        QTest::newRow("description") << "EditAccount" << QStringList{"bob", "p", "", QString(256, 'd'), ""}
+                                     << "The description is longer than 255 characters.";
+        QTest::newRow("update URL") << "EditAccount" << QStringList{"bob", "p", "", "", QString(256, 'h')}
+                                    << "The update URL is longer than 255 characters.";
+        QTest::newRow("ban name") << "CreateBan" << QStringList{s16, "1.2.3.4", "", ""}
+                                  << "The ban name is longer than 15 characters.";
+        QTest::newRow("ip") << "CreateBan" << QStringList{"b2", "1111.222.333.444", "", ""}
+                            << "The IP is longer than 15 characters.";
+        QTest::newRow("reason") << "EditBan" << QStringList{"b1", "1.2.3.4", "", QString(256, 'r')}
+                                << "The reason is longer than 255 characters.";
+    }
+    void refusalsNameTheFieldAndItsLimit() {
+        QFETCH(QString, method);
+        QFETCH(QStringList, args);
+        QFETCH(QString, message);
+        RegistryFixture f;
+        ControlOperations op(f.reg());
+        QString err;
+        op.CreateAccount("bob", "pw", "Bob", "desc", "", 1, err);
+        op.CreateBan("b1", "10.0.0.1", "", "why", err);
+        QCOMPARE(err, QString());
+        const CallError e = callError([&] {
+            if (method == "CreateAccount")
+                op.CreateAccount(args[0], args[1], args[2], args[3], args[4], 0, err);
+            else if (method == "EditAccount")
+                op.EditAccount(args[0], args[1], args[2], args[3], args[4], 0, err);
+            else if (method == "CreateBan")
+                op.CreateBan(args[0], args[1], args[2], args[3], err);
+            else
+                op.EditBan(args[0], args[1], args[2], args[3], err);
+        });
+        QCOMPARE(e.message, message);
+        QCOMPARE(e.kind, CallError::Kind::Database);
+        QCOMPARE(err, QString());
+        QCOMPARE(op.ListAccounts(), QStringList{"bob"});
+        QCOMPARE(op.ListBans(), QStringList{"b1"});
+        const auto bob = f.reg().database().accounts().find("bob");
+        QCOMPARE(bob->Password, QString("pw"));
+        QCOMPARE(bob->Description, QString("desc"));
+        QCOMPARE(f.reg().database().bans().findByName("b1")->IP, QString("10.0.0.1"));
+        QCOMPARE(f.reg().database().bans().findByName("b1")->Reason, std::optional<QString>("why"));
     }
 
     void nullOfficialIsACallError() {

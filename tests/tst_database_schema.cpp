@@ -74,16 +74,16 @@ private slots:
         QStringList names;
         for (const Column& c : servers)
             names << c.name + QLatin1Char(':') + c.type + QLatin1Char(':') + QString::number(c.pk);
-        QCOMPARE(names, QStringList({"User:TEXT:1", "Password:TEXT:0", "Name:TEXT:0", "Description:TEXT:0",
+        QCOMPARE(names, QStringList({"User:TEXT:0", "Password:TEXT:0", "Name:TEXT:0", "Description:TEXT:0",
                                      "UpdateURL:TEXT:0", "Official:INTEGER:0", "Date:INTEGER:0",
-                                     "Time:INTEGER:0"}));
+                                     "Time:INTEGER:0", "Bookmark:INTEGER:1"}));
         const auto bans = columns(m_db->connectionName(), QStringLiteral("Bans"));
         names.clear();
         for (const Column& c : bans)
             names << c.name + QLatin1Char(':') + c.type + QLatin1Char(':') + QString::number(c.pk);
         QCOMPARE(names, QStringList({"Number:INTEGER:1", "Name:TEXT:0", "IP:TEXT:0", "Reason:TEXT:0",
                                      "UnbanDate:TEXT:0"}));
-        QCOMPARE(rawValue(*m_db, QStringLiteral("PRAGMA user_version")).toInt(), 1);
+        QCOMPARE(rawValue(*m_db, QStringLiteral("PRAGMA user_version")).toInt(), 2);
         QCOMPARE(rawValue(*m_db, QStringLiteral("SELECT group_concat(name) FROM (SELECT name FROM sqlite_master "
                                                 "WHERE type = 'index' AND tbl_name = 'Bans' AND sql IS NOT NULL "
                                                 "ORDER BY name)"))
@@ -198,9 +198,9 @@ private slots:
         stale.bookmark = first;
         QString error;
         QVERIFY(!a.update(stale, &error));
-        QVERIFY(!a.updatePassword(first, QStringLiteral("changed")));
-        QVERIFY(!a.updateNameAndDescription(first, QStringLiteral("n"), QStringLiteral("d")));
-        QVERIFY(!a.removeByBookmark(first));
+        QVERIFY(!a.updatePassword(first, QStringLiteral("first"), QStringLiteral("changed")));
+        QVERIFY(!a.updateNameAndDescription(first, QStringLiteral("first"), QStringLiteral("n"), QStringLiteral("d")));
+        QVERIFY(!a.removeByBookmark(first, QStringLiteral("first")));
         QVERIFY(!a.findByBookmark(first));
         const auto kept = a.findByBookmark(second);
         QVERIFY(kept);
@@ -217,8 +217,8 @@ private slots:
         r.UpdateURL = QStringLiteral("http://u");
         r.Official = 1;
         const qint64 id = a.add(r);
-        QVERIFY(a.updateNameAndDescription(id, QStringLiteral("New"), QStringLiteral("Desc")));
-        QVERIFY(a.updatePassword(id, QStringLiteral("pw2")));
+        QVERIFY(a.updateNameAndDescription(id, QStringLiteral("SRV"), QStringLiteral("New"), QStringLiteral("Desc")));
+        QVERIFY(a.updatePassword(id, QStringLiteral("srv"), QStringLiteral("pw2")));
         auto got = a.findByBookmark(id);
         QCOMPARE(got->Name, QStringLiteral("New"));
         QCOMPARE(got->Description, QStringLiteral("Desc"));
@@ -226,7 +226,7 @@ private slots:
         QCOMPARE(got->UpdateURL, QStringLiteral("http://u"));
         QCOMPARE(got->Official, std::optional<int>(1));
         QString error;
-        QVERIFY(!a.updatePassword(id, QString(16, 'p'), &error));
+        QVERIFY(!a.updatePassword(id, QStringLiteral("srv"), QString(16, 'p'), &error));
         QVERIFY(!error.isEmpty());
         QCOMPARE(a.findByBookmark(id)->Password, QStringLiteral("pw2"));
     }
@@ -269,6 +269,49 @@ private slots:
         // The first keeps working and its file was neither compacted nor replaced.
         QVERIFY(m_db->accounts().add(account("still")) > 0);
         QVERIFY(!QFile::exists(m_dir.filePath(QStringLiteral("qbrx.tmp"))));
+    }
+
+    // The sets say what is refused in the registry's words: never the
+    // engine's SQL, its constraint text or the driver's.
+    void refusalsAreInTheRegistrysWords() {
+        AccountSet& a = m_db->accounts();
+        const qint64 id = a.add(account("taken"));
+        QString error;
+        QCOMPARE(a.add(account("TAKEN"), &error), 0);
+        QCOMPARE(error, QStringLiteral("An account by that name already exists."));
+        AccountRecord wide = account("wide");
+        wide.Official = 256;
+        QCOMPARE(a.add(wide, &error), 0);
+        QCOMPARE(error, QStringLiteral("The official mark must be a number from 0 to 255."));
+        // Fifteen characters beyond the 16-bit range are fifteen, not thirty.
+        QString astral;
+        for (int i = 0; i < 15; ++i)
+            astral += QString::fromUcs4(U"\U0001F600", 1);
+        QVERIFY(a.add(account(astral)) > 0);
+        QCOMPARE(a.add(account(astral + QLatin1Char('x')), &error), 0);
+        QCOMPARE(error, QStringLiteral("The user name is longer than 15 characters."));
+
+        AccountRecord stale = *a.findByBookmark(id);
+        stale.User = QStringLiteral("someone");
+        QVERIFY(!a.update(stale, &error));
+        QCOMPARE(error, QStringLiteral("The account no longer exists."));
+        QVERIFY(!a.updatePassword(id, QStringLiteral("someone"), QStringLiteral("pw"), &error));
+        QCOMPARE(error, QStringLiteral("The account no longer exists."));
+        QVERIFY(!a.removeByBookmark(id, QStringLiteral("someone")));
+        QCOMPARE(a.find(QStringLiteral("taken"))->Password, QStringLiteral("secret"));
+
+        BanSet& b = m_db->bans();
+        QVERIFY(b.add(BanRecord{5, "five", "1.2.3.5", {}, {}}));
+        QVERIFY(!b.add(BanRecord{5, "again", "1.2.3.6", {}, {}}, &error));
+        QCOMPARE(error, QStringLiteral("A ban with that number already exists."));
+        QVERIFY(!b.add(BanRecord{256, "high", "1.2.3.7", {}, {}}, &error));
+        QCOMPARE(error, QStringLiteral("The ban number must be a number from 0 to 255."));
+        // An edit names the ban it expects under the number.
+        QVERIFY(!b.update(BanRecord{5, "other", "9.9.9.9", {}, {}}, &error));
+        QCOMPARE(error, QStringLiteral("The ban no longer exists."));
+        QCOMPARE(b.findByNumber(5)->IP, QStringLiteral("1.2.3.5"));
+        QVERIFY(b.update(BanRecord{5, "FIVE", "9.9.9.9", {}, {}}));
+        QCOMPARE(b.findByNumber(5)->IP, QStringLiteral("9.9.9.9"));
     }
 
     void closedDatabaseRefusesQuietly() {

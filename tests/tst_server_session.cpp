@@ -1,6 +1,8 @@
 // Game servers: registration, login and their reports.
 #include "support/session_helpers.h"
 
+#include "client/messages.h"
+
 #include "database/account_set.h"
 #include "database/registry_database.h"
 
@@ -267,6 +269,40 @@ private slots:
         QCOMPARE(other->Description, QString("Theirs"));
         QCOMPARE(other->Password, QString("pw"));
         QVERIFY(!accounts(f).find("srv"));
+    }
+
+    // The same over the wire: an operator deletes every account, a new server
+    // registers; the old session's reports never reach the new account, and
+    // the new account never gets the old one's bookmark.
+    void reportsOfASessionWhoseAccountWasReplacedTouchNoRecord() {
+        namespace M = TavClient::Messages;
+        RegistryFixture f;
+        const int op = f.connect("10.0.0.50");
+        f.send(op, M::operatorLogin("QWZRTPLKMX", "ZKRTQWPMNBVCXLKJHGFD"));
+        f.send(op, M::allowNewAccounts());
+        const int alpha = f.connect("10.0.0.1");
+        f.send(alpha, M::registerServer("alpha", "mine"));
+        QCOMPARE(f.received(alpha), kUntitledReply);
+        const qint64 alphaBookmark = f.reg().slot(f.slotOf(alpha)).AccountBookmark;
+        f.send(op, M::deleteAllAccounts());
+        const int intruder = f.connect("10.0.0.2");
+        f.send(intruder, M::registerServer("intruder", "theirs"));
+        QCOMPARE(f.received(intruder), kUntitledReply);
+        QVERIFY(f.reg().slot(f.slotOf(intruder)).AccountBookmark != alphaBookmark);
+
+        f.send(alpha, M::nameDescription("Alpha", "Alpha's"));
+        f.send(alpha, M::passwordChange("stolen"));
+        QVERIFY(f.isOpen(alpha));
+        QCOMPARE(f.reg().slot(f.slotOf(alpha)).ServerName, QByteArray("Alpha"));
+        const auto other = accounts(f).find("intruder");
+        QCOMPARE(other->Name, QString("<untitled>"));
+        QCOMPARE(other->Description, QString(""));
+        QCOMPARE(other->Password, QString("THEIRS"));
+        QCOMPARE(accounts(f).names(), QStringList{"intruder"});
+
+        // The new server's own reports are stored.
+        f.send(intruder, M::nameDescription("Mine", "Really"));
+        QCOMPARE(accounts(f).find("intruder")->Name, QString("Mine"));
     }
 
     void highBytesTravelAsWindows1252() {

@@ -209,7 +209,7 @@ void ControlOperations::EditAccount(const QString& User, const QString& Password
     record->Official = Official;
     QString error;
     if (!accounts.update(*record, &error))
-        databaseError(error.isEmpty() ? QStringLiteral("the account no longer exists") : error);
+        databaseError(error);
 }
 
 void ControlOperations::CreateBan(const QString& BanName, const QString& IP, const QString& UnbanDate,
@@ -257,7 +257,7 @@ void ControlOperations::EditBan(const QString& BanName, const QString& IP, const
     ban->Reason = Reason.isEmpty() ? std::nullopt : std::optional<QString>(Reason);
     QString error;
     if (!bans.update(*ban, &error))
-        databaseError(error.isEmpty() ? QStringLiteral("the ban no longer exists") : error);
+        databaseError(error);
 }
 
 void ControlOperations::DeleteAccount(const QString& User, QString& ErrData) {

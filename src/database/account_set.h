@@ -8,14 +8,17 @@
 
 // One record of the table Servers.
 struct AccountRecord {
-    qint64 bookmark = 0;                 // the record's rowid
+    qint64 bookmark = 0;                 // the record's key; never given to another record
     QString User, Password, Name, Description, UpdateURL;
     std::optional<int> Official;         // NULL possible (written by other tools)
 };
 
-// The server accounts. Every operation is one statement with bound values,
-// committed before it returns. A record that has vanished is reported as not
-// found; no operation ever touches another record instead.
+// The server accounts. Every operation is one statement, prepared once, with
+// bound values, committed before it returns. A write through a bookmark names
+// the account it expects there and touches nothing when the bookmark holds
+// another account or none: a record that has vanished is reported as not
+// found, and no operation ever writes another record instead. Refusals come
+// back in the registry's own words.
 class AccountSet {
 public:
     AccountSet();
@@ -25,28 +28,33 @@ public:
 
     std::optional<AccountRecord> find(const QString& user) const;          // name compared without regard to case
     std::optional<AccountRecord> findByBookmark(qint64 bookmark) const;
-    qint64 add(const AccountRecord& record, QString* error = nullptr);      // new bookmark, or 0 + engine message
-    bool update(const AccountRecord& record, QString* error = nullptr);     // all fields but User, by bookmark;
-                                                                            // false when vanished or refused
-    bool updateNameAndDescription(qint64 bookmark, const QString& name, const QString& description,
-                                  QString* error = nullptr);               // false when vanished/refused
-    bool updatePassword(qint64 bookmark, const QString& password, QString* error = nullptr);
+    qint64 add(const AccountRecord& record, QString* error = nullptr);      // new bookmark, or 0 + why
+    // All fields but User of the record at record.bookmark, while it is still
+    // the account record.User. False when vanished or refused.
+    bool update(const AccountRecord& record, QString* error = nullptr);
+    bool updateNameAndDescription(qint64 bookmark, const QString& expectedUser, const QString& name,
+                                  const QString& description, QString* error = nullptr);
+    bool updatePassword(qint64 bookmark, const QString& expectedUser, const QString& password,
+                        QString* error = nullptr);
     bool remove(const QString& user);                                       // false when not found
-    bool removeByBookmark(qint64 bookmark);                                 // false when not found
+    bool removeByBookmark(qint64 bookmark, const QString& expectedUser);    // false when not found
     bool clearOfficialOfAll();                                              // Official = 0 in every record
     bool removeAll();
     QStringList names() const;                                              // ascending, without regard to case
     int count() const;
 
-    // Used by RegistryDatabase: the connection the set works on (empty: none).
-    void attach(const QString& connectionName);
+    // Used by RegistryDatabase: prepares every statement on the connection's
+    // engine handle; false when the file's tables do not fit them.
+    bool attach(const QString& connectionName);
     void detach();
 
 private:
-    bool change(const char* sql, const QList<QVariant>& values, QString* error);
+    // The checks made before anything is written; the empty text when fine.
+    static QString refusal(const AccountRecord& record);
+    bool store(SqliteStatement& statement, QString* error);
 
-    QString m_connection;
-    // The login look-ups, prepared once on the engine handle.
-    mutable SqliteStatement m_findByName;
-    mutable SqliteStatement m_findByBookmark;
+    bool m_attached = false;
+    mutable SqliteStatement m_findByName, m_findByBookmark, m_names, m_count;
+    SqliteStatement m_add, m_update, m_updateNameAndDescription, m_updatePassword, m_remove, m_removeByBookmark,
+        m_clearOfficial, m_removeAll;
 };

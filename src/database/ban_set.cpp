@@ -1,22 +1,17 @@
 #include "database/ban_set.h"
 
-#include "database/sql_values.h"
+#include "database/store_failure.h"
+#include "database/tables.h"
 
+#include <QByteArray>
 #include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
 #include <vector>
 
 namespace {
 
-BanRecord readRecord(const QSqlQuery& q) {
-    BanRecord r;
-    r.Number = q.value(0).toInt();
-    r.Name = q.value(1).toString();
-    r.IP = q.value(2).toString();
-    r.Reason = SqlValues::readOptionalText(q.value(3));
-    r.UnbanDate = SqlValues::readOptionalDate(q.value(4));
-    return r;
+QByteArray selectFirstWhere(const char* condition) {
+    return QByteArray("SELECT ") + BansTable::kColumns + " FROM Bans WHERE " + condition +
+           " ORDER BY Number LIMIT 1";
 }
 
 BanRecord readRecord(const SqliteStatement& q) {
@@ -24,32 +19,23 @@ BanRecord readRecord(const SqliteStatement& q) {
     r.Number = int(q.integer(0));
     r.Name = q.text(1);
     r.IP = q.text(2);
-    if (!q.isNull(3))
-        r.Reason = q.text(3);
-    if (!q.isNull(4)) {
-        const QDate d = QDate::fromString(q.text(4), Qt::ISODate);
-        if (d.isValid())
-            r.UnbanDate = d;
-    }
+    r.Reason = q.optionalText(3);
+    r.UnbanDate = q.optionalDate(4);
     return r;
 }
-
-#define BAN_SELECT "SELECT Number, Name, IP, Reason, UnbanDate FROM Bans WHERE "
-#define BAN_FIRST " ORDER BY Number LIMIT 1"
 
 template <typename Key> std::optional<BanRecord> fetchOne(SqliteStatement& q, const Key& key) {
     if (!q.isPrepared())
         return std::nullopt;
+    if constexpr (std::is_same_v<Key, QString>)
+        q.bindText(1, key);
+    else
+        q.bindInteger(1, key);
     std::optional<BanRecord> result;
-    if (q.runWith(key))
+    if (q.next())
         result = readRecord(q);
     q.done();
     return result;
-}
-
-void setError(QString* error, const QString& text) {
-    if (error)
-        *error = text;
 }
 
 } // namespace
@@ -57,22 +43,42 @@ void setError(QString* error, const QString& text) {
 BanSet::BanSet() = default;
 BanSet::~BanSet() = default;
 
-void BanSet::attach(const QString& connectionName) {
+bool BanSet::attach(const QString& connectionName) {
     detach();
-    m_connection = connectionName;
-    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(m_connection, false));
-    m_byIP.prepare(handle, BAN_SELECT "IP = ?" BAN_FIRST);
-    m_byName.prepare(handle, BAN_SELECT "Name = ?" BAN_FIRST);
-    m_byNumber.prepare(handle, BAN_SELECT "Number = ?" BAN_FIRST);
-    m_exists.prepare(handle, "SELECT 1 FROM Bans LIMIT 1");
+    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(connectionName, false));
+    m_attached = m_byIP.prepare(handle, selectFirstWhere("IP = ?").constData()) &&
+                 m_byName.prepare(handle, selectFirstWhere("Name = ?").constData()) &&
+                 m_byNumber.prepare(handle, selectFirstWhere("Number = ?").constData()) &&
+                 m_exists.prepare(handle, "SELECT 1 FROM Bans LIMIT 1") &&
+                 m_list.prepare(handle, (QByteArray("SELECT ") + BansTable::kColumns + " FROM Bans ORDER BY Number")
+                                            .constData()) &&
+                 m_count.prepare(handle, "SELECT count(*) FROM Bans") &&
+                 m_numbers.prepare(handle, "SELECT Number FROM Bans") &&
+                 m_add.prepare(handle, "INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES (?, ?, ?, ?, ?)") &&
+                 m_update.prepare(handle, "UPDATE Bans SET IP = ?, Reason = ?, UnbanDate = ? "
+                                          "WHERE Number = ? AND Name = ?") &&
+                 m_remove.prepare(handle, "DELETE FROM Bans WHERE Number = ?") &&
+                 m_removeAll.prepare(handle, "DELETE FROM Bans");
+    if (!m_attached)
+        detach();
+    return m_attached;
 }
 
 void BanSet::detach() {
-    m_byIP.reset();
-    m_byName.reset();
-    m_byNumber.reset();
-    m_exists.reset();
-    m_connection.clear();
+    for (SqliteStatement* s : {&m_byIP, &m_byName, &m_byNumber, &m_exists, &m_list, &m_count, &m_numbers, &m_add,
+                               &m_update, &m_remove, &m_removeAll})
+        s->finalize();
+    m_attached = false;
+}
+
+QString BanSet::refusal(const BanRecord& record) {
+    QString why;
+    if (record.Number < 0 || record.Number > kHighestNumber)
+        why = StoreFailure::outOfRange("ban number", 0, kHighestNumber);
+    StoreFailure::checkLength(why, record.Name, BansTable::kNameSize, "ban name");
+    StoreFailure::checkLength(why, record.IP, BansTable::kIpSize, "IP");
+    StoreFailure::checkLength(why, record.Reason.value_or(QString()), BansTable::kReasonSize, "reason");
+    return why;
 }
 
 std::optional<BanRecord> BanSet::findByIP(const QString& ip) const {
@@ -85,87 +91,73 @@ std::optional<BanRecord> BanSet::findByName(const QString& name) const { return 
 std::optional<BanRecord> BanSet::findByNumber(int number) const { return fetchOne(m_byNumber, qint64(number)); }
 
 bool BanSet::add(const BanRecord& record, QString* error) {
-    if (m_connection.isEmpty()) {
-        setError(error, QStringLiteral("the database is not open"));
-        return false;
-    }
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES (?, ?, ?, ?, ?)"));
-    q.addBindValue(record.Number);
-    q.addBindValue(SqlValues::text(record.Name));
-    q.addBindValue(SqlValues::text(record.IP));
-    q.addBindValue(SqlValues::optionalText(record.Reason));
-    q.addBindValue(SqlValues::optionalDate(record.UnbanDate));
-    if (!q.exec()) {
-        setError(error, q.lastError().text());
-        return false;
-    }
+    if (!m_attached)
+        return StoreFailure::refuse(error, StoreFailure::notOpen());
+    if (const QString why = refusal(record); !why.isEmpty())
+        return StoreFailure::refuse(error, why);
+    m_add.bindInteger(1, record.Number);
+    m_add.bindText(2, record.Name);
+    m_add.bindText(3, record.IP);
+    m_add.bindOptionalText(4, record.Reason);
+    m_add.bindOptionalDate(5, record.UnbanDate);
+    const SqliteStatement::Outcome outcome = m_add.execute();
+    if (!outcome.ran())
+        return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
+                                                      QStringLiteral("A ban with that number already exists.")));
     return true;
 }
 
 bool BanSet::update(const BanRecord& record, QString* error) {
-    if (m_connection.isEmpty()) {
-        setError(error, QStringLiteral("the database is not open"));
-        return false;
-    }
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("UPDATE Bans SET IP = ?, Reason = ?, UnbanDate = ? WHERE Number = ?"));
-    q.addBindValue(SqlValues::text(record.IP));
-    q.addBindValue(SqlValues::optionalText(record.Reason));
-    q.addBindValue(SqlValues::optionalDate(record.UnbanDate));
-    q.addBindValue(record.Number);
-    if (!q.exec()) {
-        setError(error, q.lastError().text());
-        return false;
-    }
-    if (q.numRowsAffected() < 1) {
-        setError(error, QStringLiteral("the ban no longer exists"));
-        return false;
-    }
+    if (!m_attached)
+        return StoreFailure::refuse(error, StoreFailure::notOpen());
+    if (const QString why = refusal(record); !why.isEmpty())
+        return StoreFailure::refuse(error, why);
+    m_update.bindText(1, record.IP);
+    m_update.bindOptionalText(2, record.Reason);
+    m_update.bindOptionalDate(3, record.UnbanDate);
+    m_update.bindInteger(4, record.Number);
+    m_update.bindText(5, record.Name);
+    const SqliteStatement::Outcome outcome = m_update.execute();
+    if (!outcome.ran())
+        return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
+                                                      QStringLiteral("A ban with that number already exists.")));
+    if (outcome.changes < 1)
+        return StoreFailure::refuse(error, QStringLiteral("The ban no longer exists."));
     return true;
 }
 
 bool BanSet::remove(int number) {
-    if (m_connection.isEmpty())
+    if (!m_attached)
         return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.prepare(QStringLiteral("DELETE FROM Bans WHERE Number = ?"));
-    q.addBindValue(number);
-    return q.exec() && q.numRowsAffected() > 0;
+    m_remove.bindInteger(1, number);
+    const SqliteStatement::Outcome outcome = m_remove.execute();
+    return outcome.ran() && outcome.changes > 0;
 }
 
-bool BanSet::removeAll() {
-    if (m_connection.isEmpty())
-        return false;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return q.exec(QStringLiteral("DELETE FROM Bans"));
-}
+bool BanSet::removeAll() { return m_attached && m_removeAll.execute().ran(); }
 
 QList<BanRecord> BanSet::list() const {
     QList<BanRecord> result;
-    if (m_connection.isEmpty())
+    if (!m_attached)
         return result;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    q.setForwardOnly(true);
-    if (q.exec(QStringLiteral("SELECT Number, Name, IP, Reason, UnbanDate FROM Bans ORDER BY Number")))
-        while (q.next())
-            result.append(readRecord(q));
+    while (m_list.next())
+        result.append(readRecord(m_list));
+    m_list.done();
     return result;
 }
 
 int BanSet::count() const {
-    if (m_connection.isEmpty())
+    if (!m_attached)
         return 0;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (q.exec(QStringLiteral("SELECT count(*) FROM Bans")) && q.next())
-        return q.value(0).toInt();
-    return 0;
+    const int n = m_count.next() ? int(m_count.integer(0)) : 0;
+    m_count.done();
+    return n;
 }
 
 bool BanSet::isEmpty() const {
-    if (!m_exists.isPrepared())
+    if (!m_attached)
         return true;
-    const bool any = m_exists.runWithout();
+    const bool any = m_exists.next();
     m_exists.done();
     return !any;
 }
@@ -173,16 +165,14 @@ bool BanSet::isEmpty() const {
 std::optional<int> BanSet::nextFreeNumber() const {
     std::vector<bool> taken(kHighestNumber + 1, false);
     int n = 0;
-    if (!m_connection.isEmpty()) {
-        QSqlQuery q(QSqlDatabase::database(m_connection, false));
-        q.setForwardOnly(true);
-        if (q.exec(QStringLiteral("SELECT Number FROM Bans")))
-            while (q.next()) {
-                const int number = q.value(0).toInt();
-                if (number >= 0 && number <= kHighestNumber)
-                    taken[size_t(number)] = true;
-                ++n;
-            }
+    if (m_attached) {
+        while (m_numbers.next()) {
+            const qint64 number = m_numbers.integer(0);
+            if (number >= 0 && number <= kHighestNumber)
+                taken[size_t(number)] = true;
+            ++n;
+        }
+        m_numbers.done();
     }
     if (n + 1 <= kHighestNumber && !taken[size_t(n + 1)])
         return n + 1;

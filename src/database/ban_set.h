@@ -16,8 +16,9 @@ struct BanRecord {
     std::optional<QDate> UnbanDate;    // NULL when the ban has no end
 };
 
-// The IP bans. Every operation is one statement with bound values, committed
-// before it returns: a quote in a name or address is just a character.
+// The IP bans. Every operation is one statement, prepared once, with bound
+// values, committed before it returns: a quote in a name or address is just a
+// character. Refusals come back in the registry's own words.
 class BanSet {
 public:
     static constexpr int kHighestNumber = 255;
@@ -30,9 +31,10 @@ public:
     std::optional<BanRecord> findByIP(const QString& ip) const;     // lowest number when several share it
     std::optional<BanRecord> findByName(const QString& name) const;
     std::optional<BanRecord> findByNumber(int number) const;
-    bool add(const BanRecord& record, QString* error = nullptr);    // false + engine message when refused
-    // IP, Reason and UnbanDate of the ban with record.Number; Name and Number
-    // never change. False when vanished or refused.
+    bool add(const BanRecord& record, QString* error = nullptr);    // false + why when refused
+    // IP, Reason and UnbanDate of the ban with record.Number, while that is
+    // still the ban record.Name; Name and Number never change. False when
+    // vanished or refused.
     bool update(const BanRecord& record, QString* error = nullptr);
     bool remove(int number);                                        // false when not found
     bool removeAll();
@@ -48,12 +50,16 @@ public:
     // empty table is not searched).
     quint64 addressSearches() const { return m_addressSearches; }
 
-    void attach(const QString& connectionName);
+    // Prepares every statement on the connection's engine handle; false when
+    // the file's tables do not fit them.
+    bool attach(const QString& connectionName);
     void detach();
 
 private:
-    QString m_connection;
-    // The look-ups of every accept and of the dialogs, prepared once on the engine handle.
-    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists;
+    static QString refusal(const BanRecord& record);
+
+    bool m_attached = false;
+    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
+    SqliteStatement m_add, m_update, m_remove, m_removeAll;
     mutable quint64 m_addressSearches = 0;
 };

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,7 +28,7 @@ public:
         db.setDatabaseName(path);
         m_open = db.open();
         if (!m_open)
-            m_error = db.lastError().text();
+            m_error = db.lastError().databaseText();
     }
     ~ScopedConnection() {
         {
@@ -66,7 +67,7 @@ bool compact(const QString& dataPath, const QString& workPath, const DatabaseFil
         q.prepare(QStringLiteral("VACUUM INTO ?"));
         q.addBindValue(workPath);
         if (!q.exec()) {
-            *why = q.lastError().text();
+            *why = q.lastError().databaseText();
             return false;
         }
     }
@@ -88,6 +89,47 @@ bool compact(const QString& dataPath, const QString& workPath, const DatabaseFil
         return false;
     }
     DatabaseFile::syncPath(QFileInfo(dataPath).absolutePath());
+    return true;
+}
+
+// The data folder must be a folder that this process can list, enter and write in.
+bool isUsableFolder(const QString& dir, QString* error) {
+    const QByteArray path = QFile::encodeName(dir);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) {
+        *error = errno == ENOENT ? QStringLiteral("the data folder %1 does not exist").arg(dir)
+                                 : QStringLiteral("cannot read the data folder %1: %2").arg(dir, systemError());
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        *error = QStringLiteral("the data folder %1 is not a folder").arg(dir);
+        return false;
+    }
+    if (::access(path.constData(), R_OK | X_OK) != 0) {
+        *error = QStringLiteral("cannot read the data folder %1: %2").arg(dir, systemError());
+        return false;
+    }
+    if (::access(path.constData(), W_OK) != 0) {
+        *error = QStringLiteral("cannot write in the data folder %1: %2").arg(dir, systemError());
+        return false;
+    }
+    return true;
+}
+
+// qbrx.dat, when there is one, must be a file that this process can read and write.
+bool isUsableFile(const QString& file, QString* error) {
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0)
+        return true; // missing: created later
+    if (!S_ISREG(st.st_mode)) {
+        *error = QStringLiteral("%1 is not a file").arg(file);
+        return false;
+    }
+    if (::access(path.constData(), R_OK | W_OK) != 0) {
+        *error = QStringLiteral("cannot read and write %1: %2").arg(file, systemError());
+        return false;
+    }
     return true;
 }
 
@@ -113,7 +155,7 @@ Inspection inspect(const QString& path) {
     {
         QSqlQuery q(db);
         if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) {
-            result.failure = q.lastError().text();
+            result.failure = q.lastError().databaseText();
             result.busy = q.lastError().nativeErrorCode() == QLatin1String("5"); // SQLITE_BUSY
             return result;
         }
@@ -126,6 +168,11 @@ Inspection inspect(const QString& path) {
         }
     }
     result.sound = true;
+    {
+        QSqlQuery q(db);
+        if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next())
+            result.version = q.value(0).toInt();
+    }
     bool serversOk = false;
     bool bansOk = false;
     result.servers = countRows(db, QStringLiteral("Servers"), &serversOk);
@@ -136,9 +183,11 @@ Inspection inspect(const QString& path) {
     return result;
 }
 
-bool prepare(const QString& dataDir, QString* error, QString* notice) {
+bool prepare(const QString& dataDir, int knownVersion, QString* error, QString* notice) {
     const QString dataPath = databasePath(dataDir);
     const QString workPath = workFilePath(dataDir);
+    if (!isUsableFolder(dataDir, error) || !isUsableFile(dataPath, error))
+        return false;
 
     if (QFileInfo::exists(dataPath)) {
         const Inspection check = inspect(dataPath);
@@ -150,6 +199,14 @@ bool prepare(const QString& dataDir, QString* error, QString* notice) {
         if (!check.sound) {
             // Left exactly as it is, so that the administrator can act on it.
             *error = QStringLiteral("%1 failed the integrity check: %2").arg(dataPath, check.failure);
+            return false;
+        }
+        if (check.version > knownVersion) {
+            *error = QStringLiteral("%1 was written by a newer program (schema version %2; this program knows "
+                                    "versions up to %3); it is left as it is")
+                         .arg(dataPath)
+                         .arg(check.version)
+                         .arg(knownVersion);
             return false;
         }
         // qbrx.dat is sound, so a work file can only be a leftover copy.

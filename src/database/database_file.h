@@ -23,15 +23,20 @@ struct Inspection {
     bool hasTables = false; // both Servers and Bans exist
     qint64 servers = -1;   // row counts when hasTables
     qint64 bans = -1;
+    int version = 0;       // the schema version stamped in the file
     QString failure;       // why not sound
 };
 Inspection inspect(const QString& path);
 
 // Runs the file steps; afterwards qbrx.dat exists (possibly empty, to be given
-// its tables when opened). False + a message naming the file and the failure.
-// `notice` receives a line for standard error when something noteworthy was
-// done (a recovery, a compaction that had to be skipped).
-bool prepare(const QString& dataDir, QString* error, QString* notice);
+// its tables when opened). False + a message naming the file or folder and the
+// failure: a data folder that is not a folder or cannot be read or written, a
+// qbrx.dat that is not a file or not ours to read and write, and a file from a
+// program that knows versions above `knownVersion` are each said as such, and
+// the file is left as it is. `notice` receives a line for standard error when
+// something noteworthy was done (a recovery, a compaction that had to be
+// skipped).
+bool prepare(const QString& dataDir, int knownVersion, QString* error, QString* notice);
 
 // Creates an empty file readable and writable by its owner only; fails when
 // the file exists.

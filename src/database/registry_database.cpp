@@ -1,7 +1,7 @@
 #include "database/registry_database.h"
 
 #include "database/database_file.h"
-#include "database/schema.h"
+#include "database/sqlite_schema.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -17,7 +17,7 @@ RegistryDatabase::~RegistryDatabase() { close(); }
 bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* notice) {
     close();
     QString failure;
-    if (!DatabaseFile::prepare(dataDir, &failure, notice)) {
+    if (!DatabaseFile::prepare(dataDir, SqliteSchema::steps().latest(), &failure, notice)) {
         if (error)
             *error = failure;
         return false;
@@ -31,7 +31,7 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
         db.setDatabaseName(m_path);
         if (!db.open()) {
-            failure = db.lastError().text();
+            failure = db.lastError().databaseText();
         } else {
             // Every statement is its own transaction, flushed before it
             // returns; a rollback journal (not WAL) keeps the file a single
@@ -45,10 +45,16 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
                  q.exec(QStringLiteral("PRAGMA synchronous = FULL")) &&
                  q.exec(QStringLiteral("PRAGMA cache_size = -16384"));
             if (!ok)
-                failure = q.lastError().text();
+                failure = q.lastError().databaseText();
             else
-                ok = Schema::ensureCurrent(db, &failure);
+                ok = Schema::bringUpToDate(db, SqliteSchema::steps(), &failure);
         }
+    }
+    if (ok && !(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
+        failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
+        m_accounts.detach();
+        m_bans.detach();
+        ok = false;
     }
     if (!ok) {
         if (error)
@@ -60,8 +66,6 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         QSqlDatabase::removeDatabase(m_connectionName);
         return false;
     }
-    m_accounts.attach(m_connectionName);
-    m_bans.attach(m_connectionName);
     m_open = true;
     return true;
 }

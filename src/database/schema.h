@@ -1,23 +1,37 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <QStringList>
 
 class QSqlDatabase;
 
-// The layout of qbrx.dat. The limits live in the schema itself, so that the
-// file refuses what it must refuse whoever writes to it.
+// The layout of qbrx.dat as numbered steps. Step N brings a file of version
+// N-1 to version N; a step is never changed once released, a change of layout
+// is a new step. At start-up the steps a file lacks run in order, each in one
+// transaction that also stamps its number, so that a failed step leaves the
+// file at the last version it reached.
 namespace Schema {
 
-// PRAGMA user_version of a file with the current layout. Files with a lower
-// number are migrated when opened; 0 means "no tables yet".
-constexpr int kVersion = 1;
+struct Step {
+    int version;
+    const char* purpose;     // for the message when it fails
+    QStringList statements;
+};
 
-// Creates both tables and their indexes in one transaction and stamps the
-// version. False + the engine's message when refused.
-bool create(QSqlDatabase& db, QString* error);
+// The steps and the version bookkeeping of one database engine.
+struct EngineSteps {
+    QList<Step> steps;          // versions 1, 2, ... in order
+    QString readVersion;        // one row, one integer
+    QString stampVersion;       // %1 = the version reached
+    QString countTables;        // one row: how many of Servers and Bans exist
+    int latest() const { return steps.isEmpty() ? 0 : steps.last().version; }
+};
 
-// Brings an open file to the current layout: creates the tables in an empty
-// file; refuses a file from a newer program or with missing tables.
-bool ensureCurrent(QSqlDatabase& db, QString* error);
+// Brings an open file to the latest version: runs every step of an empty
+// file; stamps a file of version 0 that already holds both tables (written
+// before versions were kept, in the layout of step 1) and migrates it; refuses
+// a file from a newer program or with a table missing. False + why.
+bool bringUpToDate(QSqlDatabase& db, const EngineSteps& engine, QString* error);
 
 } // namespace Schema

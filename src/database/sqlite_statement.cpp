@@ -2,7 +2,10 @@
 
 #include <QSqlDatabase>
 #include <QSqlDriver>
+#include <QVariant>
 #include <sqlite3.h>
+
+bool SqliteStatement::Outcome::ran() const { return code == SQLITE_DONE; }
 
 sqlite3* SqliteStatement::handleOf(const QSqlDatabase& db) {
     if (!db.isOpen() || !db.driver())
@@ -14,7 +17,7 @@ sqlite3* SqliteStatement::handleOf(const QSqlDatabase& db) {
 }
 
 bool SqliteStatement::prepare(sqlite3* db, const char* sql) {
-    reset();
+    finalize();
     if (!db)
         return false;
     if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &m_stmt, nullptr) != SQLITE_OK) {
@@ -25,28 +28,71 @@ bool SqliteStatement::prepare(sqlite3* db, const char* sql) {
     return true;
 }
 
-void SqliteStatement::reset() {
+void SqliteStatement::finalize() {
     if (m_stmt)
         sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
 }
 
-bool SqliteStatement::runWith(const QString& text) {
+void SqliteStatement::bindText(int index, const QString& value) {
     // UTF-16 in host order, as QString holds it; the engine stores UTF-8.
-    sqlite3_bind_text16(m_stmt, 1, text.utf16(), int(text.size() * 2), SQLITE_TRANSIENT);
-    return sqlite3_step(m_stmt) == SQLITE_ROW;
+    static const char16_t empty = 0;
+    const void* data = value.isNull() ? static_cast<const void*>(&empty) : value.utf16();
+    sqlite3_bind_text16(m_stmt, index, data, int(value.size() * 2), SQLITE_TRANSIENT);
 }
 
-bool SqliteStatement::runWith(qint64 value) {
-    sqlite3_bind_int64(m_stmt, 1, value);
-    return sqlite3_step(m_stmt) == SQLITE_ROW;
+void SqliteStatement::bindInteger(int index, qint64 value) { sqlite3_bind_int64(m_stmt, index, value); }
+
+void SqliteStatement::bindNull(int index) { sqlite3_bind_null(m_stmt, index); }
+
+void SqliteStatement::bindOptionalText(int index, const std::optional<QString>& value) {
+    if (value)
+        bindText(index, *value);
+    else
+        bindNull(index);
 }
 
-bool SqliteStatement::runWithout() { return sqlite3_step(m_stmt) == SQLITE_ROW; }
+void SqliteStatement::bindOptionalInteger(int index, const std::optional<int>& value) {
+    if (value)
+        bindInteger(index, *value);
+    else
+        bindNull(index);
+}
+
+void SqliteStatement::bindOptionalDate(int index, const std::optional<QDate>& value) {
+    if (value && value->isValid())
+        bindText(index, value->toString(Qt::ISODate));
+    else
+        bindNull(index);
+}
+
+bool SqliteStatement::next() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW; }
 
 void SqliteStatement::done() {
+    if (!m_stmt)
+        return;
     sqlite3_reset(m_stmt);
     sqlite3_clear_bindings(m_stmt);
+}
+
+SqliteStatement::Outcome SqliteStatement::execute() {
+    Outcome outcome;
+    if (!m_stmt) {
+        outcome.code = SQLITE_MISUSE;
+        return outcome;
+    }
+    int rc = sqlite3_step(m_stmt);
+    while (rc == SQLITE_ROW)
+        rc = sqlite3_step(m_stmt);
+    sqlite3* db = sqlite3_db_handle(m_stmt);
+    // The extended code tells a CHECK from a UNIQUE refusal.
+    outcome.code = rc == SQLITE_DONE ? rc : sqlite3_extended_errcode(db);
+    if (rc == SQLITE_DONE) {
+        outcome.changes = sqlite3_changes(db);
+        outcome.insertedKey = sqlite3_last_insert_rowid(db);
+    }
+    done();
+    return outcome;
 }
 
 QString SqliteStatement::text(int column) const {
@@ -61,3 +107,22 @@ QString SqliteStatement::text(int column) const {
 bool SqliteStatement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
 qint64 SqliteStatement::integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+
+std::optional<QString> SqliteStatement::optionalText(int column) const {
+    if (isNull(column))
+        return std::nullopt;
+    return text(column);
+}
+
+std::optional<int> SqliteStatement::optionalInteger(int column) const {
+    if (isNull(column))
+        return std::nullopt;
+    return int(integer(column));
+}
+
+std::optional<QDate> SqliteStatement::optionalDate(int column) const {
+    if (isNull(column))
+        return std::nullopt;
+    const QDate d = QDate::fromString(text(column), Qt::ISODate);
+    return d.isValid() ? std::optional<QDate>(d) : std::nullopt;
+}

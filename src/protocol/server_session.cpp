@@ -40,13 +40,6 @@ bool isAcceptableNewName(QByteArrayView name) {
     return name.size() >= 3 && name.size() <= 15 && IsValidAccountText(CodePage::toUnicode(name)) && !name.contains(' ');
 }
 
-// The session's account record, if it still exists: a record deleted
-// meanwhile (and its row number taken by a new account) is never written.
-bool sessionOwnsAccount(SessionContext& session, const ClientSlot& s) {
-    const std::optional<AccountRecord> record = session.accounts().findByBookmark(s.AccountBookmark);
-    return record && record->User.compare(text(s.ServerId), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 namespace ServerSession {
@@ -163,10 +156,10 @@ void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteAr
         return;
     }
     ClientSlot& s = session.slot(slot);
-    // When the account has been deleted meanwhile nothing is written; the
-    // session still shows what the server reported.
-    if (sessionOwnsAccount(session, s))
-        session.accounts().updateNameAndDescription(s.AccountBookmark, text(name), text(description));
+    // The write names the session's account: when it has been deleted
+    // meanwhile nothing is written; the session still shows what the server
+    // reported.
+    session.accounts().updateNameAndDescription(s.AccountBookmark, text(s.ServerId), text(name), text(description));
     s.ServerName = name.toByteArray();
     s.Description = description.toByteArray();
 }
@@ -175,8 +168,7 @@ void changePassword(SessionContext& session, int slot, quint8, QByteArrayView pa
     if (payload.size() < 3 || payload.size() > kMaxPasswordLength)
         return;
     const ClientSlot& s = session.slot(slot);
-    if (sessionOwnsAccount(session, s))
-        session.accounts().updatePassword(s.AccountBookmark, text(CodePage::upper(payload)));
+    session.accounts().updatePassword(s.AccountBookmark, text(s.ServerId), text(CodePage::upper(payload)));
 }
 
 void reportPlayerCount(SessionContext& session, int slot, quint8, QByteArrayView payload) {

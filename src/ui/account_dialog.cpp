@@ -166,14 +166,16 @@ bool AccountDialog::btnOk_Click() {
     QString error;
     if (m_editBookmark) {
         record.bookmark = *m_editBookmark;
-        if (!accounts.findByBookmark(record.bookmark)) {
-            // Deleted meanwhile (by an operator or a local program): store nothing.
-            m_prompter.message(this, applicationTitle(), QStringLiteral("The selected account no longer exists."),
-                               QMessageBox::Ok);
-            reject();
-            return false;
-        }
+        // The store names the account shown: one deleted meanwhile (by an
+        // operator or a local program) is never replaced by another.
         if (!accounts.update(record, &error)) {
+            const auto current = accounts.findByBookmark(record.bookmark);
+            if (!current || current->User.compare(user, Qt::CaseInsensitive) != 0) {
+                m_prompter.message(this, applicationTitle(), QStringLiteral("The selected account no longer exists."),
+                                   QMessageBox::Ok);
+                reject();
+                return false;
+            }
             say(QStringLiteral("The account could not be stored: ") + error);
             return false;
         }

@@ -140,7 +140,7 @@ void AccountsDialog::btnDelete_Click() {
     }
     // Every server logged in with the account goes off the registry before the record goes.
     m_closeSessions(name);
-    if (!accounts.removeByBookmark(record->bookmark)) {
+    if (!accounts.removeByBookmark(record->bookmark, record->User)) {
         showVanished();
         return;
     }
