@@ -272,7 +272,7 @@ private slots:
     void okAfterTheAccountWasDeletedAndANewOneRegisteredStoresNothing() {
         namespace M = TavClient::Messages;
         accounts().add(account("alpha"));
-        AccountsDialog list(f->reg(), prompter);
+        AccountsDialog list(accounts(), AccountsDialog::sessionCloser(f->reg()), prompter);
         auto* lst = child<QListWidget>(list, "lstAccounts");
         bool ran = false;
         list.setAccountDialogRunner([&](AccountDialog& d) {
