@@ -1,5 +1,7 @@
 // tavctl admin: the registry's automation interface on D-Bus, one operation
 // per subcommand.
+#include "client/wire_text.h"
+#include "protocol/framing.h"
 #include "tavctl/console.h"
 #include "tavctl/exit_codes.h"
 #include "tavctl/subcommands.h"
@@ -119,6 +121,15 @@ void printResult(const AdminArgs& a, const QJsonObject& json, const QString& tex
         Console::out(text);
 }
 
+// The registry refuses a message text one frame cannot carry; say so before asking it.
+bool fitsOneMessage(const QString& text) {
+    if (Framing::fitsOneFrame(TavClient::WireText::fromUnicode(text)))
+        return true;
+    Console::err(QStringLiteral("the message is too long: a message to a server holds at most %1 characters")
+                     .arg(Framing::kMaxSendPayloadLength));
+    return false;
+}
+
 int usage(const QString& text) {
     Console::err(text);
     return ExitCode::Usage;
@@ -179,11 +190,15 @@ int runAdmin(const QStringList& args) {
         const QVariant index = shortArg(p[0], &ok);
         if (!ok)
             return usage(QStringLiteral("SLOT must be a number, not '%1'").arg(p[0]));
+        if (!fitsOneMessage(p[1]))
+            return ExitCode::Refused;
         return run(QStringLiteral("SendMessage"), {p[1], index, QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("send-message-all")) {
         if (!need(1, "TEXT"))
             return rc;
+        if (!fitsOneMessage(p[0]))
+            return ExitCode::Refused;
         return run(QStringLiteral("SendMessageToAll"), {p[0], QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("boot")) {
