@@ -1,8 +1,11 @@
 // The automation interface as callers see it on D-Bus (a private session bus
 // is provided by the test runner).
+#include "support/registry_process.h"
 #include "support/session_helpers.h"
 
 #include "admin/control_bus_object.h"
+#include "client/blocking_client.h"
+#include "client/messages.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -38,6 +41,26 @@ QDBusMessage call(QDBusConnection& c, const QString& member, const QVariantList&
 }
 
 QVariant n(int v) { return QVariant::fromValue<short>(short(v)); }
+
+// What a client that caches properties hears: every PropertiesChanged signal
+// of the object.
+class PropertyCache : public QObject {
+    Q_OBJECT
+public:
+    QStringList interfaces;
+    QList<QVariantMap> changes;
+    QList<QStringList> invalidated;
+    QStringList serverList;
+
+public slots:
+    void changed(const QString& interface, const QVariantMap& values, const QStringList& gone) {
+        interfaces << interface;
+        changes << values;
+        invalidated << gone;
+        if (values.contains("ServerList"))
+            serverList = values.value("ServerList").toStringList();
+    }
+};
 
 struct BusRegistry {
     RegistryFixture f;
@@ -120,6 +143,89 @@ private slots:
         reply = call(client, "SendMessage", {"wrong types"});
         QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
         QCOMPARE(r.f.reg().state(), Registry::State::Running);
+    }
+
+    void messageTextsMustFitOneFrame() {
+        BusRegistry r;
+        QVERIFY(r.ok);
+        QDBusConnection client = newConnection();
+        const int srv = placeServer(r.f, "alpha");
+        const int events = int(r.f.reg().eventLog().lines().size());
+
+        // 65534 bytes after the type byte fill the two length bytes exactly.
+        QDBusMessage reply = call(client, "SendMessage", {QString(65534, 'a'), n(1), "e"});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(reply.arguments(), QVariantList{"e"});
+        QCOMPARE(r.f.received(srv), QByteArray("\xff\xff\x04") + QByteArray(65534, 'a'));
+        // Counted in the wire's one byte per character, not in UTF-8.
+        reply = call(client, "SendMessage", {QString(65534, QChar(0xE9)), n(1), "e"});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QCOMPARE(r.f.received(srv), QByteArray("\xff\xff\x04") + QByteArray(65534, '\xe9'));
+
+        const QString tooLong(65535, 'a');
+        const QString refusal("The message is 65535 characters long; a message to a server holds at most 65534");
+        reply = call(client, "SendMessage", {tooLong, n(1), "e"});
+        QCOMPARE(reply.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(reply.errorName(), QString("HostLedger.Error.InvalidArgument"));
+        QCOMPARE(reply.errorMessage(), refusal);
+        // Refused before the slot is looked at: no ErrData report, only the error.
+        reply = call(client, "SendMessage", {tooLong, n(7), ""});
+        QCOMPARE(reply.errorName(), QString("HostLedger.Error.InvalidArgument"));
+        reply = call(client, "SendMessage", {tooLong, n(0), ""});
+        QCOMPARE(reply.errorName(), QString("HostLedger.Error.SubscriptOutOfRange"));
+
+        reply = call(client, "SendMessageToAll", {tooLong, "e"});
+        QCOMPARE(reply.errorName(), QString("HostLedger.Error.InvalidArgument"));
+        QCOMPARE(reply.errorMessage(), refusal);
+        QCOMPARE(r.f.received(srv), QByteArray());
+        QCOMPARE(int(r.f.reg().eventLog().lines().size()), events); // a refused text is not logged
+
+        reply = call(client, "SendMessageToAll", {QString(65534, 'b'), "e"});
+        QCOMPARE(reply.arguments(), QVariantList{"e"});
+        QCOMPARE(r.f.received(srv), QByteArray("\xff\xff\x04") + QByteArray(65534, 'b'));
+        QCOMPARE(r.f.reg().eventLog().last(), QString("Server Message: ") + QString(65534, 'b'));
+        QCOMPARE(r.f.reg().state(), Registry::State::Running);
+    }
+
+    // A server that logs in over the wire and leaves again reaches a client
+    // that only listens to PropertiesChanged.
+    void serverListChangesAreAnnounced() {
+        QTemporaryDir dir;
+        RegistryProcess registry;
+        registry.setBus("session");
+        const quint16 port = registry.start(dir.path());
+        QVERIFY2(port != 0, registry.errors().constData());
+        QDBusConnection client = newConnection();
+        QTRY_VERIFY_WITH_TIMEOUT(client.interface()->isServiceRegistered(ControlBusObject::kServiceName), 5000);
+        QDBusMessage reply = call(client, "CreateAccount", {"alpha", "pw", "Alpha", "", "", QVariant::fromValue<uchar>(0), ""});
+        QCOMPARE(reply.arguments(), QVariantList{""});
+
+        PropertyCache cache;
+        QVERIFY(client.connect(ControlBusObject::kServiceName, ControlBusObject::kObjectPath,
+                               "org.freedesktop.DBus.Properties", "PropertiesChanged", &cache,
+                               SLOT(changed(QString, QVariantMap, QStringList))));
+        // Setting Username announces nothing.
+        call(client, "Set", {ControlBusObject::kInterface, "Username", QVariant::fromValue(QDBusVariant("me"))},
+             "org.freedesktop.DBus.Properties");
+
+        TavClient::BlockingClient server;
+        QVERIFY(server.connectTo("127.0.0.1", port));
+        QVERIFY(server.send(TavClient::Messages::login("alpha", "pw")));
+        const std::optional<TavClient::Frame> welcome = server.readFrame();
+        QVERIFY(welcome);
+        QCOMPARE(welcome->type, quint8(0));
+        QTRY_COMPARE_WITH_TIMEOUT(cache.changes.size(), 1, 5000);
+        QCOMPARE(cache.interfaces, QStringList{ControlBusObject::kInterface});
+        QCOMPARE(cache.changes.first().keys(), QStringList{"ServerList"});
+        QCOMPARE(cache.invalidated.first(), QStringList());
+        QCOMPARE(cache.serverList, QStringList{"alpha"});
+
+        server.close();
+        QTRY_COMPARE_WITH_TIMEOUT(cache.changes.size(), 2, 5000);
+        QCOMPARE(cache.serverList, QStringList());
+        reply = call(client, "Get", {ControlBusObject::kInterface, "ServerList"}, "org.freedesktop.DBus.Properties");
+        QCOMPARE(qvariant_cast<QDBusVariant>(reply.arguments().at(0)).variant().toStringList(), cache.serverList);
+        QVERIFY(registry.terminate());
     }
 
     void usernamePerCaller() {

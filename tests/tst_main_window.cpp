@@ -338,6 +338,36 @@ private slots:
         QTRY_VERIFY(!win.w.messageDialog());
     }
 
+    void messageDialogRefusesTextsOneFrameCannotCarry() {
+        Window win;
+        const int a = placeServer(win.f, "alpha");
+        win.select(0);
+        win.action("mnuSendMessage")->trigger();
+        MessageDialog* dlg = win.w.messageDialog();
+        auto* text = dlg->findChild<QPlainTextEdit*>("txtMessage");
+        auto* send = dlg->findChild<QPushButton*>("cmdSend");
+        const QString refusal("The message is too long. A message to a server holds at most 65534 characters.");
+
+        // Refused for one server and for all of them: nothing sent, the dialog and its text stay.
+        text->setPlainText(QString(65535, 'x'));
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(win.prompter.texts(), QStringList{refusal});
+        QCOMPARE(win.prompter.shown.last().buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        dlg->findChild<QComboBox*>("cmbServers")->setCurrentIndex(0);
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(win.prompter.texts(), QStringList({refusal, refusal}));
+        QCOMPARE(win.f.received(a), QByteArray());
+        QVERIFY(win.w.messageDialog());
+        QCOMPARE(text->toPlainText(), QString(65535, 'x'));
+
+        // Counted in the wire's one byte per character: 65534 of them fill one frame.
+        text->setPlainText(QString(65534, QChar(0xE9)));
+        QTest::mouseClick(send, Qt::LeftButton);
+        QCOMPARE(win.prompter.lastText(), QString("Message sent to all online servers."));
+        QCOMPARE(win.f.received(a), QByteArray("\xff\xff\x04") + QByteArray(65534, '\xe9'));
+        QTRY_VERIFY(!win.w.messageDialog());
+    }
+
     void messageDialogRefillRules() {
         Window win;
         const int a = placeServer(win.f, "alpha");

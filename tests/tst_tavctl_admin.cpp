@@ -32,6 +32,8 @@ class TavctlAdminTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY2(QDBusConnection::sessionBus().isConnected(), "run through scripts/run-tests (a private bus)");
+        // Nobody reads its event lines here; a full pipe would stall it.
+        m_registry.setStandardOutputFile(QProcess::nullDevice());
         m_registry.start(qEnvironmentVariable("TAVREGISTRY_BIN"),
                          {"--headless", "--port", "0", "--bus", "session", "--data-dir", m_dir.path()});
         QVERIFY(m_registry.waitForStarted());
@@ -122,6 +124,25 @@ private slots:
         QCOMPARE(tavctl({"find-server", "ghost"}).out, QString("0\n"));
         QCOMPARE(tavctl({"frobnicate"}).code, 2);
         QCOMPARE(tavctl({}).code, 2);
+    }
+
+    void messageTextsMustFitOneFrame() {
+        // Refused by tavctl itself, before the registry is asked.
+        const QString refusal("tavctl: the message is too long: a message to a server holds at most 65534 characters\n");
+        for (const QStringList& args : {QStringList{"send-message", "1", QString(65535, 'm')},
+                                        QStringList{"send-message-all", QString(65535, 'm')}}) {
+            const Run r = tavctl(args);
+            QCOMPARE(r.code, 1);
+            QCOMPARE(r.err, refusal);
+            QCOMPARE(r.out, QString());
+        }
+        // 65534 characters reach the registry.
+        const Run all = tavctl({"send-message-all", QString(65534, 'm')});
+        QCOMPARE(all.code, 0);
+        QCOMPARE(all.err, QString());
+        const Run one = tavctl({"send-message", "1", QString(65534, 'm')});
+        QCOMPARE(one.code, 1);
+        QCOMPARE(one.err, QString("tavctl: Client index not found or not in server mode\n"));
     }
 
     void shutdownEndsTheRegistry() {

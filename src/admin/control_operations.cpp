@@ -65,6 +65,18 @@ std::optional<QDate> parseDate(const QString& text) {
     return date;
 }
 
+// A text message to a server is sent whole or not at all.
+QByteArray messageText(const QString& text) {
+    QByteArray bytes = CodePage::fromUnicode(text);
+    if (!Framing::fitsOneFrame(bytes))
+        throw ControlOperations::CallError{
+            ControlOperations::CallError::Kind::InvalidArgument,
+            QStringLiteral("The message is %1 characters long; a message to a server holds at most %2")
+                .arg(bytes.size())
+                .arg(Framing::kMaxSendPayloadLength)};
+    return bytes;
+}
+
 } // namespace
 
 QString ControlOperations::failureText(int number, const QString& method) {
@@ -94,15 +106,16 @@ bool ControlOperations::isServerSlot(int index) const {
 
 void ControlOperations::SendMessage(const QString& Message, int Index, QString& ErrData) {
     requireSlotIndex(Index);
+    const QByteArray text = messageText(Message);
     if (!isServerSlot(Index)) {
         fail(ErrData, 1, "SendMessage");
         return;
     }
-    ServerMessages::sendText(m_registry, Index, CodePage::fromUnicode(Message));
+    ServerMessages::sendText(m_registry, Index, text);
 }
 
 void ControlOperations::SendMessageToAll(const QString& Message) {
-    ServerMessages::sendTextToAllServers(m_registry, CodePage::fromUnicode(Message));
+    ServerMessages::sendTextToAllServers(m_registry, messageText(Message));
     m_registry.logEvent(QStringLiteral("Server Message: ") + Message);
 }
 

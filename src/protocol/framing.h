@@ -11,6 +11,13 @@ namespace Framing {
 constexpr int kMaxMessageLength = 511; // the largest length a peer may send
 constexpr int kMaxSendLength = 65535;  // what two length bytes can announce
 
+// The longest payload a message of one type byte can carry in one frame.
+constexpr int kMaxSendPayloadLength = kMaxSendLength - 1;
+
+// Whether a message of a type byte and `payload` fits one frame; longer texts
+// are refused by whoever builds them rather than cut by appendFrame.
+inline bool fitsOneFrame(QByteArrayView payload) { return payload.size() <= kMaxSendPayloadLength; }
+
 inline int decodeLength(QByteArrayView prefix) {
     return int(static_cast<unsigned char>(prefix[0])) * 256 + int(static_cast<unsigned char>(prefix[1]));
 }

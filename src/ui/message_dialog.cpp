@@ -98,6 +98,15 @@ void MessageDialog::selectRecipient(const QString& serverId) {
 QString MessageDialog::recipient() const { return m_cmbServers->currentText(); }
 
 void MessageDialog::cmdSend_Click() {
+    // A text one frame cannot carry is refused rather than cut on the way out.
+    if (!Framing::fitsOneFrame(CodePage::fromUnicode(m_txtMessage->toPlainText()))) {
+        m_prompter.message(this, applicationTitle(),
+                           QStringLiteral("The message is too long. A message to a server holds at most %1 "
+                                          "characters.")
+                               .arg(Framing::kMaxSendPayloadLength),
+                           QMessageBox::Ok);
+        return;
+    }
     const QString to = recipient();
     if (to != allServersEntry()) {
         const int index = m_registry.findServerByName(CodePage::fromUnicode(to));

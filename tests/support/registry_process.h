@@ -13,6 +13,8 @@ public:
     // Starts it and waits for the start-up line; returns the port it names,
     // or 0 (then `output()` and `errors()` say why).
     quint16 start(const QString& dataDir, int timeoutMs = 15000);
+    // The bus it publishes the automation interface on: none (the default), session or system.
+    void setBus(const QString& bus) { m_bus = bus; }
     // Starts it without waiting for anything.
     bool launch(const QString& dataDir);
     qint64 pid() const { return m_process.processId(); }
@@ -26,4 +28,5 @@ public:
 private:
     QProcess m_process;
     QByteArray m_errors;
+    QString m_bus = QStringLiteral("none");
 };

@@ -1,5 +1,7 @@
 // tavctl admin: the registry's automation interface on D-Bus, one operation
 // per subcommand.
+#include "client/wire_text.h"
+#include "protocol/framing.h"
 #include "tavctl/console.h"
 #include "tavctl/exit_codes.h"
 #include "tavctl/options.h"
@@ -131,6 +133,17 @@ void printResult(const AdminArgs& a, const QJsonObject& json, const QString& tex
 
 int usage(const QString& text) { return Console::fail(ExitCode::Usage, text); }
 
+// The registry refuses a message text one frame cannot carry; say so before asking it.
+bool fitsOneMessage(const QString& text) {
+    return Framing::fitsOneFrame(TavClient::WireText::fromUnicode(text));
+}
+
+int tooLong() {
+    return Console::fail(ExitCode::Refused,
+                         QStringLiteral("the message is too long: a message to a server holds at most %1 characters")
+                             .arg(Framing::kMaxSendPayloadLength));
+}
+
 } // namespace
 
 int runAdmin(const QStringList& args) {
@@ -203,11 +216,15 @@ int runAdmin(const QStringList& args) {
         if (!slot)
             return usage(slotError);
         const QVariant index = QVariant::fromValue<short>(short(*slot));
+        if (!fitsOneMessage(p[1]))
+            return tooLong();
         return run(QStringLiteral("SendMessage"), {p[1], index, QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("send-message-all")) {
         if (!need(1, "TEXT"))
             return rc;
+        if (!fitsOneMessage(p[0]))
+            return tooLong();
         return run(QStringLiteral("SendMessageToAll"), {p[0], QString()}) ? ExitCode::Ok : rc;
     }
     if (cmd == QLatin1String("boot")) {
