@@ -5,6 +5,7 @@
 #include "database/registry_database.h"
 #include "host/registry.h"
 #include "platform/code_page.h"
+#include "protocol/framing.h"
 #include "protocol/server_messages.h"
 
 #include <QDate>

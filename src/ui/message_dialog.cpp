@@ -2,6 +2,7 @@
 
 #include "host/registry.h"
 #include "platform/code_page.h"
+#include "protocol/framing.h"
 #include "protocol/server_messages.h"
 #include "ui/prompter.h"
 #include "ui/shown_text.h"
