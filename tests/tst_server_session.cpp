@@ -214,13 +214,28 @@ private slots:
     void oversizedOrMalformedReportCloses() {
         RegistryFixture f;
         for (const QByteArray& payload :
-             {fields(QByteArray(51, 'n'), "d"), fields("n", QByteArray(256, 'd')), QByteArray("no separator")}) {
+             {fields(QByteArray(51, 'n'), "d"), fields("n", QByteArray(256, 'd')), QByteArray("no separator"),
+              QByteArray("n\0d\0http://evil/", 17), QByteArray("n\0\0", 3)}) {
             const int p = registerServer(f, "srv");
             f.send(p, frame(5, payload));
             QVERIFY(!f.isOpen(p));
             QCOMPARE(accounts(f).find("srv")->Name, QString("<untitled>"));
             accounts(f).remove("srv");
         }
+    }
+
+    void storedTextsAreSentCutAtAByte0() {
+        RegistryFixture f;
+        auto rec = account("delta", "pw", QString::fromLatin1("Delta\0x", 7), QString::fromLatin1("Fine\0http://evil/", 17));
+        rec.UpdateURL = QString::fromLatin1("http://d/\0extra", 15);
+        accounts(f).add(rec);
+        const int p = f.connect();
+        f.send(p, frame(1, fields("delta", "pw")));
+        QCOMPARE(f.received(p), QByteArray("\x00\x0b\x00", 3) + fields("Delta", "Fine"));
+        const ClientSlot& s = f.reg().slot(f.slotOf(p));
+        QCOMPARE(s.ServerName, QByteArray("Delta"));
+        QCOMPARE(s.Description, QByteArray("Fine"));
+        QCOMPARE(s.UpdateUrl, QByteArray("http://d/"));
     }
 
     void passwordChange() {

@@ -99,6 +99,21 @@ private slots:
         f.reg().setFrontEnd(nullptr);
     }
 
+    void vanishedCallersAreNotCountedAsFull() {
+        RegistryFixture f;
+        const QList<int> peers = f.net.connectPeers(255);
+        // Two callers reset before the registry handled their hang-ups.
+        f.net.peerCloses(peers[16]);
+        f.net.peerCloses(peers[200]);
+        const QList<int> extra = f.net.connectPeers(3);
+        QCOMPARE(f.slotOf(extra[0]), 17);
+        QCOMPARE(f.slotOf(extra[1]), 201);
+        QCOMPARE(f.received(extra[0]), QByteArray());
+        QCOMPARE(f.received(extra[1]), QByteArray());
+        QCOMPARE(f.received(extra[2]), kFullNotice);
+        QCOMPARE(f.reg().connectionCount(), 255);
+    }
+
     void overflowSlotRunsNoSession() {
         RegistryFixture f;
         f.net.connectPeers(255);

@@ -19,4 +19,13 @@ inline bool splitsInTwo(QByteArrayView payload, qsizetype position) {
 inline QByteArrayView before(QByteArrayView payload, qsizetype position) { return payload.first(position - 1); }
 inline QByteArrayView after(QByteArrayView payload, qsizetype position) { return payload.sliced(position); }
 
+// A stored text placed into a frame as one field: anything from its first
+// byte 0 on would be read by the peer as further fields, so it is cut there.
+inline QByteArray oneField(QByteArray text) {
+    const qsizetype i = text.indexOf('\0');
+    if (i >= 0)
+        text.truncate(i);
+    return text;
+}
+
 } // namespace PayloadFields

@@ -131,11 +131,11 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
         }
     }
 
-    s.ServerName = CodePage::fromUnicode(account->Name);
-    s.Description = CodePage::fromUnicode(account->Description);
+    s.ServerName = PayloadFields::oneField(CodePage::fromUnicode(account->Name));
+    s.Description = PayloadFields::oneField(CodePage::fromUnicode(account->Description));
     // An Official left empty by another tool counts as not official.
     s.Official = quint8(account->Official.value_or(0));
-    s.UpdateUrl = CodePage::fromUnicode(account->UpdateURL);
+    s.UpdateUrl = PayloadFields::oneField(CodePage::fromUnicode(account->UpdateURL));
     session.onlineServers().add(s.ServerId);
     s.Mode = SessionMode::Server;
     s.AccountBookmark = account->bookmark;
@@ -151,7 +151,10 @@ void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteAr
     }
     const QByteArrayView name = CodePage::trimSpaces(PayloadFields::before(payload, p));
     const QByteArrayView description = CodePage::trimSpaces(PayloadFields::after(payload, p));
-    if (description.size() > kMaxDescriptionLength || name.size() > kMaxServerNameLength) {
+    // A further byte 0 would let the server add fields of its choosing to
+    // its list entry.
+    if (description.size() > kMaxDescriptionLength || name.size() > kMaxServerNameLength ||
+        description.contains('\0')) {
         session.closeClient(slot);
         return;
     }
