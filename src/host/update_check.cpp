@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -15,9 +16,20 @@ bool fileExists(const QString& path) {
     return QFileInfo(path).isFile();
 }
 
-quint64 inodeOf(const QString& path) {
+struct stat statOf(const QString& path) {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        st = {};
+    return st;
+}
+
+// Owned by us or root, and writable by nobody else.
+QString trustProblem(const QString& what, const struct stat& st) {
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return QStringLiteral("%1 belongs to user %2, not to this registry's user or root").arg(what).arg(st.st_uid);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("%1 is writable by other users").arg(what);
+    return {};
 }
 
 } // namespace
@@ -40,9 +52,22 @@ UpdateCheck::Snapshot UpdateCheck::snapshot() const {
     s.updaterSize = updater.size();
     s.markerTime = marker.lastModified();
     s.updaterTime = updater.lastModified();
-    s.markerInode = inodeOf(markerPath());
-    s.updaterInode = inodeOf(updaterPath());
+    const struct stat updaterStat = statOf(updaterPath());
+    const struct stat folderStat = statOf(QFileInfo(updaterPath()).absolutePath());
+    s.markerInode = quint64(statOf(markerPath()).st_ino);
+    s.updaterInode = quint64(updaterStat.st_ino);
+    s.updaterOwner = updaterStat.st_uid;
+    s.updaterMode = updaterStat.st_mode;
+    s.folderOwner = folderStat.st_uid;
+    s.folderMode = folderStat.st_mode;
     return s;
+}
+
+QString UpdateCheck::untrustedReason() const {
+    const QString problem = trustProblem(QStringLiteral("updater.exe"), statOf(updaterPath()));
+    if (!problem.isEmpty())
+        return problem;
+    return trustProblem(QStringLiteral("its folder"), statOf(QFileInfo(updaterPath()).absolutePath()));
 }
 
 UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) {
@@ -52,8 +77,8 @@ UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) 
     if (m_failed && now == m_failedSnapshot)
         return Outcome::StillFailing;
 
-    QString why;
-    if (starter.startDetached(QDir(m_dataFolder).absoluteFilePath(QString::fromLatin1(kUpdaterName)),
+    QString why = untrustedReason();
+    if (why.isEmpty() && starter.startDetached(QDir(m_dataFolder).absoluteFilePath(QString::fromLatin1(kUpdaterName)),
                               QDir(m_dataFolder).absolutePath(), &why)) {
         m_failed = false;
         return Outcome::Started;

@@ -10,6 +10,10 @@ class ProcessStarter;
 // what the update tooling relies on, whatever the platform). The registry
 // shuts down once the updater runs; the caller does that.
 //
+// The updater runs with the registry's rights, so it is started only when
+// nobody else could have put it there: it and its folder must belong to the
+// registry's own user or to root, and neither may be writable by anyone else.
+//
 // An updater that cannot be started is reported once and not tried again
 // until one of the two files changes, rather than every tick.
 class UpdateCheck {
@@ -37,9 +41,14 @@ private:
         qint64 markerSize = -1, updaterSize = -1;
         QDateTime markerTime, updaterTime;
         quint64 markerInode = 0, updaterInode = 0;
+        // Owner and mode of the updater and of its folder: mending either is a
+        // change worth another try.
+        quint32 updaterOwner = 0, updaterMode = 0, folderOwner = 0, folderMode = 0;
         bool operator==(const Snapshot&) const = default;
     };
     Snapshot snapshot() const;
+    // Empty when the updater may be started; otherwise why not.
+    QString untrustedReason() const;
 
     QString m_dataFolder;
     bool m_failed = false;
