@@ -85,7 +85,10 @@ bool createNew(const QByteArray& path, const QByteArray& content, QString* why) 
 
 } // namespace
 
-bool rewriteFile(const QString& path, const QByteArray& content, QString* errorText) {
+bool rewriteFile(const QString& given, const QByteArray& content, QString* errorText) {
+    // A link is followed: its target is what gets the new content.
+    const QFileInfo info(given);
+    const QString path = info.isSymLink() && info.exists() ? info.canonicalFilePath() : given;
     const QByteArray encoded = QFile::encodeName(path);
     QString why;
     bool ok = false;
