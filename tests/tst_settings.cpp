@@ -150,14 +150,14 @@ private slots:
         QCOMPARE(f.reg().newAccountsAllowed(), allowed);
     }
 
-    void serviceSettingNotifiesReadyBeforeListening() {
+    void serviceSettingNotifiesReadyOnceListening() {
         RegistryFixture f(false);
         put(f.dataDir.filePath(QStringLiteral("server.ini")), "[TavRegistry]\nservice=TRUE\n");
         RecordingServiceManager manager(f.net, f.registry.get());
         f.reg().setServiceManager(&manager);
         QVERIFY(f.start());
         QCOMPARE(manager.calls, QStringList{QStringLiteral("ready")});
-        QVERIFY(!manager.listeningWhenReady);
+        QVERIFY(manager.listeningWhenReady);
         QCOMPARE(manager.linesWhenReady, 0); // before the start-up line
         QVERIFY(f.net.listening());
         f.reg().shutdown();

@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "host/registry_config.h"
 #include "platform/build_version.h"
 
 namespace {
@@ -17,6 +18,30 @@ bool takeValue(const QStringList& args, int& i, const QString& name, QString* va
     }
     if (arg.startsWith(name + QLatin1Char('='))) {
         *value = arg.mid(name.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+// "--SECTION-KEY" for a section of tavregistry.conf: sets that key.
+bool takeConfigKey(const QStringList& args, int& i, Configuration::Override* out, QString* error) {
+    const QString& arg = args.at(i);
+    if (!arg.startsWith(QLatin1String("--")))
+        return false;
+    const QString name = arg.mid(2).section(QLatin1Char('='), 0, 0);
+    for (const ConfigSection& section : registryConfigSchema()) {
+        const QString prefix = section.name + QLatin1Char('-');
+        if (!name.startsWith(prefix) || name.size() == prefix.size())
+            continue;
+        QString value;
+        takeValue(args, i, QStringLiteral("--") + name, &value, error);
+        if (!error->isEmpty())
+            return true;
+        out->section = section.name;
+        out->key = name.mid(prefix.size());
+        out->value = value;
+        ConfigValues probe = ConfigValues::defaults(registryConfigSchema());
+        ConfigFile::applyOverride(registryConfigSchema(), probe, out->section, out->key, value, error);
         return true;
     }
     return false;
@@ -87,14 +112,29 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
                 return fail(QStringLiteral("--bus takes session, system or none, not '%1'").arg(value));
             continue;
         }
+        if (takeValue(arguments, i, QStringLiteral("--config"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            if (value.isEmpty())
+                return fail(QStringLiteral("--config needs a file"));
+            cl.configFile = value;
+            continue;
+        }
+        Configuration::Override setting;
+        if (takeConfigKey(arguments, i, &setting, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            cl.overrides.append(setting);
+            continue;
+        }
         return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(arg));
     }
     return cl;
 }
 
-QString CommandLine::helpText() {
+QString CommandLine::helpText(const QString& program) {
     return QStringLiteral(
-        "Usage: tavregistry [OPTIONS]\n"
+        "Usage: %1 [OPTIONS]\n"
         "\n"
         "The Tarvane Classic Server Registry: game servers log in and report, game\n"
         "clients fetch the list of online servers, operator tools administer it.\n"
@@ -102,7 +142,9 @@ QString CommandLine::helpText() {
         "Options:\n"
         "  --data-dir DIR   the application folder: the database (qbrx.dat), the\n"
         "                   settings (server.ini) and the update files live there\n"
-        "                   (default: the folder of this executable; created if missing)\n"
+        "                   (default: the folder of this executable, or for a program\n"
+        "                   installed in a bin/ folder $XDG_DATA_HOME/tavregistry,\n"
+        "                   usually ~/.local/share/tavregistry; created if missing)\n"
         "  --port N         TCP port to listen on (default 5679; 0 takes a free port\n"
         "                   and the start-up line names it)\n"
         "  --listen ADDR    address to listen on (default 0.0.0.0)\n"
@@ -110,14 +152,23 @@ QString CommandLine::helpText() {
         "                   neither DISPLAY nor WAYLAND_DISPLAY is set)\n"
         "  --bus BUS        where to publish the automation interface: session,\n"
         "                   system or none (default: session when reachable)\n"
+        "  --config FILE    the registry's own settings for running as a service\n"
+        "                   (sections [limits], [http], [database]; default:\n"
+        "                   tavregistry.conf in the data folder when it exists);\n"
+        "                   an unknown section or key or a bad value stops start-up\n"
+        "  --SECTION-KEY VALUE\n"
+        "                   sets KEY of [SECTION] of that file, over the file's value\n"
         "  --version        print the version and exit\n"
         "  -h, --help       print this help and exit\n"
         "\n"
         "Every event line is printed on standard output; diagnostics go to standard\n"
-        "error. SIGTERM or SIGINT shuts the registry down cleanly (exit code 0).\n"
-        "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n");
+        "error. SIGTERM, SIGINT or SIGQUIT shuts the registry down cleanly (exit\n"
+        "code 0); SIGHUP reads the --config file again (an invalid file is refused\n"
+        "and the settings in force stay); SIGUSR1 and SIGUSR2 are ignored.\n"
+        "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n")
+        .arg(program);
 }
 
-QString CommandLine::versionText() {
-    return QStringLiteral("tavregistry %1\n").arg(QLatin1String(BuildVersion::kText));
+QString CommandLine::versionText(const QString& program) {
+    return QStringLiteral("%1 %2\n").arg(program, QLatin1String(BuildVersion::kText));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/configuration.h"
+
 #include <QHostAddress>
 #include <QString>
 #include <QStringList>
@@ -16,8 +18,11 @@ struct CommandLine {
     QHostAddress listenAddress = QHostAddress(QHostAddress::AnyIPv4);
     bool headless = false;
     Bus bus = Bus::Default;
+    QString configFile;                       // --config; empty: the default file
+    QList<Configuration::Override> overrides; // --SECTION-KEY VALUE, in order
 
     static CommandLine parse(const QStringList& arguments);
-    static QString helpText();
-    static QString versionText();
+    // The texts name the program (tavregistry or tavregistryd).
+    static QString helpText(const QString& program);
+    static QString versionText(const QString& program);
 };

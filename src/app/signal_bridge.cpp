@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/socket.h>
@@ -9,6 +10,8 @@
 
 namespace {
 int g_pipe[2] = {-1, -1};
+
+constexpr int kCaught[] = {SIGTERM, SIGINT, SIGQUIT, SIGHUP, SIGUSR1, SIGUSR2};
 
 void onSignal(int signo) {
     const int saved = errno;
@@ -28,15 +31,14 @@ SignalBridge::SignalBridge(QObject* parent) : QObject(parent) {
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sa.sa_flags = SA_RESTART;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-    // A peer that vanishes mid-write must not end the process.
+    for (int signo : kCaught)
+        sigaction(signo, &sa, nullptr);
     signal(SIGPIPE, SIG_IGN);
 }
 
 SignalBridge::~SignalBridge() {
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    for (int signo : kCaught)
+        signal(signo, SIG_DFL);
     if (g_pipe[0] >= 0) {
         ::close(g_pipe[0]);
         ::close(g_pipe[1]);
@@ -46,6 +48,18 @@ SignalBridge::~SignalBridge() {
 
 void SignalBridge::drain() {
     unsigned char byte = 0;
-    while (::read(g_pipe[0], &byte, 1) == 1)
-        emit terminationRequested(byte);
+    while (::read(g_pipe[0], &byte, 1) == 1) {
+        switch (byte) {
+        case SIGHUP:
+            emit reloadRequested();
+            break;
+        case SIGUSR1:
+        case SIGUSR2:
+            emit ignoredSignal(byte);
+            break;
+        default:
+            emit terminationRequested(byte);
+            break;
+        }
+    }
 }

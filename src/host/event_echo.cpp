@@ -10,9 +10,30 @@ EventEcho::EventEcho(int fd, QObject* parent) : QObject(parent), m_fd(fd) {}
 
 EventEcho::~EventEcho() { flush(); }
 
+QByteArray EventEcho::escapedLine(const QString& line) {
+    QString out;
+    out.reserve(line.size() + 1);
+    for (const QChar c : line) {
+        const char16_t u = c.unicode();
+        if (u == u'\\')
+            out += QLatin1String("\\\\");
+        else if (u == u'\n')
+            out += QLatin1String("\\n");
+        else if (u == u'\r')
+            out += QLatin1String("\\r");
+        else if (u == u'\t')
+            out += QLatin1String("\\t");
+        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) // C0, DEL and the C1 controls
+            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    out += QLatin1Char('\n');
+    return out.toUtf8();
+}
+
 void EventEcho::append(const QString& line) {
-    m_pending += line.toUtf8();
-    m_pending += '\n';
+    m_pending += escapedLine(line);
     if (!m_hooked) {
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(thread())) {
             connect(d, &QAbstractEventDispatcher::aboutToBlock, this, &EventEcho::flush);

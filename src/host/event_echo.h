@@ -16,6 +16,12 @@ public:
     void append(const QString& line);
     void flush();
 
+    // One event is one line: control characters inside it (a line break in a
+    // message, an escape sequence in a server name) are written as \n, \r,
+    // \t or \xHH, and a backslash as \\, so that no peer can forge lines
+    // of the journal or move a terminal's cursor.
+    static QByteArray escapedLine(const QString& line);
+
 private:
     int m_fd;
     QByteArray m_pending;

@@ -101,12 +101,11 @@ bool Registry::start(QString* errorText) {
     if (m_settings.autoAllowSetting())
         setNewAccountsAllowed(true);
 
-    // With the service setting on, the registry tells the service manager it is
-    // ready here, before the caption is set and before it listens.
-    if (m_settings.serviceSetting()) {
-        m_serviceManager->notifyReady();
-        m_attachedToServiceManager = true;
-    }
+    // With the service setting on, the registry connects to the service
+    // manager here, before the caption is set and before it listens; it says
+    // it is ready only once it listens, so that a start that cannot bind its
+    // port is never reported as ready.
+    m_attachedToServiceManager = m_settings.serviceSetting();
 
     m_frontEnd->setCaption(captionText());
 
@@ -120,11 +119,14 @@ bool Registry::start(QString* errorText) {
         m_generalTimer.stop();
         m_database.close();
         m_frontEnd->unloadWindows();
+        m_attachedToServiceManager = false;
         m_state = State::Ended;
         return false;
     }
     m_clientTimer.start();
     m_state = State::Running;
+    if (m_attachedToServiceManager)
+        m_serviceManager->notifyReady();
 
     m_frontEnd->showMainWindowAndTray();
     logEvent(startupLine());

@@ -7,12 +7,29 @@
 #include <QFileInfo>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
 // A regular file (or a link to one); a folder of that name is no update.
 bool fileExists(const QString& path) {
     return QFileInfo(path).isFile();
+}
+
+struct stat statOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        st = {};
+    return st;
+}
+
+// Owned by us or root, and writable by nobody else.
+QString trustProblem(const QString& what, const struct stat& st) {
+    if (st.st_uid != ::geteuid() && st.st_uid != 0)
+        return QStringLiteral("%1 belongs to user %2, not to this registry's user or root").arg(what).arg(st.st_uid);
+    if (st.st_mode & (S_IWGRP | S_IWOTH))
+        return QStringLiteral("%1 is writable by other users").arg(what);
+    return {};
 }
 
 } // namespace
@@ -36,12 +53,20 @@ UpdateCheck::FileState UpdateCheck::stateOf(const QString& path) {
     if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
         state.inode = quint64(st.st_ino);
         state.mode = quint32(st.st_mode);
+        state.owner = quint32(st.st_uid);
     }
     return state;
 }
 
 UpdateCheck::Snapshot UpdateCheck::snapshot() const {
-    return {stateOf(markerPath()), stateOf(updaterPath())};
+    return {stateOf(markerPath()), stateOf(updaterPath()), stateOf(QFileInfo(updaterPath()).absolutePath())};
+}
+
+QString UpdateCheck::untrustedReason() const {
+    const QString problem = trustProblem(QStringLiteral("updater.exe"), statOf(updaterPath()));
+    if (!problem.isEmpty())
+        return problem;
+    return trustProblem(QStringLiteral("its folder"), statOf(QFileInfo(updaterPath()).absolutePath()));
 }
 
 UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) {
@@ -55,8 +80,8 @@ UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) 
     if (m_failed && now == m_failedSnapshot)
         return Outcome::StillFailing;
 
-    QString why;
-    if (starter.startDetached(QDir(m_dataFolder).absoluteFilePath(QString::fromLatin1(kUpdaterName)),
+    QString why = untrustedReason();
+    if (why.isEmpty() && starter.startDetached(QDir(m_dataFolder).absoluteFilePath(QString::fromLatin1(kUpdaterName)),
                               QDir(m_dataFolder).absolutePath(), &why)) {
         m_failed = false;
         m_reportedReason.reset();

@@ -11,6 +11,10 @@ class ProcessStarter;
 // what the update tooling relies on, whatever the platform). The registry
 // shuts down once the updater runs; the caller does that.
 //
+// The updater runs with the registry's rights, so it is started only when
+// nobody else could have put it there: it and its folder must belong to the
+// registry's own user or to root, and neither may be writable by anyone else.
+//
 // An updater that cannot be started is reported once and not tried again
 // until one of the two files changes, rather than every tick. A new mode is a
 // change too: the usual mend for "not executable" is a chmod, which leaves
@@ -42,14 +46,19 @@ private:
         QDateTime time;
         quint64 inode = 0;
         quint32 mode = 0;
+        quint32 owner = 0;
         bool operator==(const FileState&) const = default;
     };
     struct Snapshot {
-        FileState marker, updater;
+        // The folder's owner and mode count too: mending either is a change
+        // worth another try.
+        FileState marker, updater, folder;
         bool operator==(const Snapshot&) const = default;
     };
     static FileState stateOf(const QString& path);
     Snapshot snapshot() const;
+    // Empty when the updater may be started; otherwise why not.
+    QString untrustedReason() const;
 
     QString m_dataFolder;
     bool m_failed = false;

@@ -1,10 +1,10 @@
 #include "platform/ini_file.h"
 
 #include "platform/code_page.h"
+#include "platform/file_rewrite.h"
 
 #include <QByteArrayList>
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
 #include <optional>
@@ -196,13 +196,9 @@ bool write(const QString& path, const QString& section, const QString& key, cons
         updated += '[' + sectionBytes + ']' + eol + entry + eol;
     }
 
-    QSaveFile out(path);
-    if (!out.open(QIODevice::WriteOnly))
-        return fail(out.errorString());
-    if (out.write(updated) != updated.size())
-        return fail(out.errorString());
-    if (!out.commit())
-        return fail(out.errorString());
+    QString why;
+    if (!rewriteFile(path, updated, &why))
+        return fail(why);
     return true;
 }
 

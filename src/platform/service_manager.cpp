@@ -188,3 +188,19 @@ void SystemdServiceManager::notifyReady() {
 void SystemdServiceManager::notifyStopping() {
     sd_notify(0, "STOPPING=1");
 }
+
+void SystemdServiceManager::notifyStatus(const QString& text) {
+    // One line: a line break would end the STATUS= assignment early.
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    sd_notify(0, (QByteArrayLiteral("STATUS=") + line.toUtf8()).constData());
+}
+
+void SystemdServiceManager::notifyWatchdog() {
+    sd_notify(0, "WATCHDOG=1");
+}
+
+qint64 SystemdServiceManager::watchdogIntervalUsec() const {
+    uint64_t usec = 0;
+    return sd_watchdog_enabled(0, &usec) > 0 ? qint64(usec) : 0;
+}

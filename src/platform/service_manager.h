@@ -15,6 +15,12 @@ public:
     virtual bool uninstall(QString* errorText) = 0;
     virtual void notifyReady() = 0;
     virtual void notifyStopping() = 0;
+    // A line for "systemctl status" (what the registry does, or why it failed).
+    virtual void notifyStatus(const QString& text) { (void)text; }
+    // "Still alive", for the service manager's watchdog.
+    virtual void notifyWatchdog() {}
+    // How often the service manager wants to hear "still alive"; 0: never.
+    virtual qint64 watchdogIntervalUsec() const { return 0; }
 };
 
 struct SystemdServiceConfig {
@@ -37,6 +43,9 @@ public:
     bool uninstall(QString* errorText) override;
     void notifyReady() override;
     void notifyStopping() override;
+    void notifyStatus(const QString& text) override;
+    void notifyWatchdog() override;
+    qint64 watchdogIntervalUsec() const override;
 
     QString unitPath() const;
     const SystemdServiceConfig& config() const { return m_config; }
