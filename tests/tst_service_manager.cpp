@@ -191,26 +191,42 @@ private slots:
 
     void unitQuotesPathsSafely() {
         QString error;
-        const QString text = SystemdServiceManager::unitFileText(QStringLiteral("/opt/my tav/bin/reg\"x"),
+        const QString text = SystemdServiceManager::unitFileText(QStringLiteral("/opt/my $tav/bin/reg\"x"),
                                                                  QStringLiteral("/srv/50% $HOME\\d/"), &error);
         QVERIFY2(!text.isEmpty(), qPrintable(error));
         QVERIFY2(text.contains(QStringLiteral(
-                     "ExecStart=\"/opt/my tav/bin/reg\\\"x\" --data-dir \"/srv/50%% $$HOME\\\\d\" --headless")),
+                     "ExecStart=/usr/bin/env -- \"/opt/my $$tav/bin/reg\\\"x\" --data-dir \"/srv/50%% $$HOME\\\\d\" --headless")),
                  qPrintable(text));
         QVERIFY2(text.contains(QStringLiteral("ReadWritePaths=\"/srv/50%% $HOME\\\\d\"\n")), qPrintable(text));
     }
 
-    // systemd itself accepts the unit, awkward paths included.
+    // systemd itself accepts the unit, awkward program paths and data folders
+    // included: verify also checks that the program it names is there.
+    void systemdAcceptsTheUnit_data() {
+        QTest::addColumn<QString>("programName");
+        QTest::addColumn<QString>("dataName");
+        QTest::newRow("plain") << "tavregistry" << "data";
+        QTest::newRow("dollar") << "tav$HOME$$x" << "data $HOME";
+        QTest::newRow("percent") << "tav 100%n" << "my data 100% \"x\"";
+        QTest::newRow("spaces") << "my tav registry" << "my data";
+        QTest::newRow("quotes") << "tav\"reg'istry" << "da\"ta'x";
+        QTest::newRow("backslash") << "tav\\registry\\n" << "da\\ta";
+    }
     void systemdAcceptsTheUnit() {
+        QFETCH(QString, programName);
+        QFETCH(QString, dataName);
         const QString analyze = QStandardPaths::findExecutable(QStringLiteral("systemd-analyze"));
         if (analyze.isEmpty())
             QSKIP("systemd-analyze is not installed");
         QTemporaryDir dir;
-        const QString data = dir.filePath(QStringLiteral("my data 100% \"x\""));
+        const QString folder = dir.filePath(QStringLiteral("bin %x $y"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString program = QDir(folder).filePath(programName);
+        QVERIFY(QFile::link(QCoreApplication::applicationFilePath(), program));
+        const QString data = dir.filePath(dataName);
         QVERIFY(QDir().mkpath(data));
         QString error;
-        const QString text =
-            SystemdServiceManager::unitFileText(QCoreApplication::applicationFilePath(), data, &error);
+        const QString text = SystemdServiceManager::unitFileText(program, data, &error);
         QVERIFY2(!text.isEmpty(), qPrintable(error));
         const QString unit = dir.filePath(QStringLiteral("tavregistry.service"));
         put(unit, text.toUtf8());
@@ -219,7 +235,7 @@ private slots:
         verify.start(analyze, {QStringLiteral("verify"), unit});
         QVERIFY(verify.waitForFinished(30000));
         const QByteArray output = verify.readAll();
-        QVERIFY2(verify.exitCode() == 0 && output.trimmed().isEmpty(), output.constData());
+        QVERIFY2(verify.exitCode() == 0 && output.trimmed().isEmpty(), (text.toUtf8() + output).constData());
     }
 
     void unsafePathsAreRefused_data() {

@@ -20,8 +20,9 @@ bool hasControlCharacter(const QString& text) {
 }
 
 // A path as one quoted word of a unit file. Backslashes and quotes are
-// escaped for the unquoting, '%' for the specifier expansion; ExecStart also
-// expands "$NAME", so there '$' is doubled as well.
+// escaped for the unquoting, '%' for the specifier expansion; the arguments
+// of ExecStart also expand "$NAME", so there '$' is doubled as well. The
+// program's own path is never expanded: a '$' in it stays single.
 QString quotedWord(const QString& path, bool doubleDollars) {
     QString out;
     out.reserve(path.size() + 2);
@@ -37,6 +38,16 @@ QString quotedWord(const QString& path, bool doubleDollars) {
     }
     out += QLatin1Char('"');
     return out;
+}
+
+// systemd refuses a program path with quotes or backslashes ("special
+// characters") however it is quoted; such a program is started through env,
+// where its path is an argument like any other.
+QString programWord(const QString& executable) {
+    for (QChar c : executable)
+        if (c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('\\'))
+            return QStringLiteral("/usr/bin/env -- ") + quotedWord(executable, true);
+    return quotedWord(executable, false);
 }
 
 bool checkPath(const QString& what, const QString& path, QString* errorText) {
@@ -99,7 +110,7 @@ QString SystemdServiceManager::unitFileText(const QString& executable, const QSt
                           "\n"
                           "[Install]\n"
                           "WantedBy=multi-user.target\n")
-        .arg(quotedWord(executable, true), quotedWord(dir, true), quotedWord(dir, false));
+        .arg(programWord(executable), quotedWord(dir, true), quotedWord(dir, false));
 }
 
 bool SystemdServiceManager::install(QString* errorText) {
