@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -129,6 +130,48 @@ private slots:
                                     QStringLiteral("Beta has disconnected from 10.0.0.2")}));
         // The operator, in a higher slot than Alpha, heard of Alpha's going.
         QVERIFY(f.received(operatorPeer).contains(frame(6, "Alpha")));
+        f.reg().setProcessStarter(nullptr);
+    }
+
+    // The updater runs with the registry's rights: one that anybody else
+    // could have put there is never started, and one event line says why.
+    void untrustedUpdaterIsNotStarted_data() {
+        QTest::addColumn<int>("updaterMode");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<bool>("otherOwner");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("group-writable updater") << 0770 << 0700 << false << "updater.exe is writable by other users";
+        QTest::newRow("world-writable updater") << 0702 << 0700 << false << "updater.exe is writable by other users";
+        QTest::newRow("group-writable folder") << 0700 << 0770 << false << "its folder is writable by other users";
+        QTest::newRow("world-writable folder") << 0700 << 01777 << false << "its folder is writable by other users";
+        QTest::newRow("owned by another user") << 0755 << 0755 << true
+                                               << "updater.exe belongs to user 65534, not to this registry's user or root";
+    }
+    void untrustedUpdaterIsNotStarted() {
+        QFETCH(int, updaterMode);
+        QFETCH(int, folderMode);
+        QFETCH(bool, otherOwner);
+        QFETCH(QString, why);
+        if (otherOwner && ::geteuid() != 0)
+            QSKIP("only root can give a file to another user");
+        RegistryFixture f;
+        RecordingStarter starter;
+        f.reg().setProcessStarter(&starter);
+        const QString updater = f.dataDir.filePath(QStringLiteral("updater.exe"));
+        put(f.dataDir.filePath(QStringLiteral("regupdate.exe")), "x");
+        put(updater, "#!/bin/sh\n", true);
+        QCOMPARE(::chmod(QFile::encodeName(updater).constData(), mode_t(updaterMode)), 0);
+        if (otherOwner)
+            QCOMPARE(::chown(QFile::encodeName(updater).constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(QFile::encodeName(f.dataDir.path()).constData(), mode_t(folderMode)), 0);
+        const int lines = f.reg().eventLog().lines().size();
+        f.reg().generalTimerTick();
+        f.reg().generalTimerTick();
+        ::chmod(QFile::encodeName(f.dataDir.path()).constData(), 0700);
+        QVERIFY(starter.started.isEmpty());
+        QCOMPARE(f.reg().state(), Registry::State::Running);
+        QCOMPARE(f.reg().eventLog().lines().mid(lines),
+                 QStringList{QStringLiteral("The updater could not be started: ") + why});
         f.reg().setProcessStarter(nullptr);
     }
 

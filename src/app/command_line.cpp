@@ -161,10 +161,12 @@ QString CommandLine::helpText(const QString& program) {
         "  --version        print the version and exit\n"
         "  -h, --help       print this help and exit\n"
         "\n"
-        "Every event line is printed on standard output; diagnostics go to standard\n"
-        "error. SIGTERM, SIGINT or SIGQUIT shuts the registry down cleanly (exit\n"
-        "code 0); SIGHUP reads the --config file again (an invalid file is refused\n"
-        "and the settings in force stay); SIGUSR1 and SIGUSR2 are ignored.\n"
+        "Every event line is printed on standard output, control characters escaped\n"
+        "(\\n, \\x1b); diagnostics go to standard error, with syslog priority prefixes\n"
+        "(<3>, <4>, <6>) when JOURNAL_STREAM says it is the journal.\n"
+        "SIGTERM, SIGINT or SIGQUIT shuts the registry down cleanly (exit code 0);\n"
+        "SIGHUP reads the --config file again (an invalid file is refused and the\n"
+        "settings in force stay); SIGUSR1 and SIGUSR2 are ignored.\n"
         "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n")
         .arg(program);
 }

@@ -15,6 +15,8 @@ public:
     quint16 start(const QString& dataDir, int timeoutMs = 15000);
     // The bus it publishes the automation interface on: none (the default), session or system.
     void setBus(const QString& bus) { m_bus = bus; }
+    // More arguments after the usual ones (another --port wins over "--port 0").
+    void setExtraArguments(const QStringList& extra) { m_extra = extra; }
     // Starts it without waiting for anything.
     bool launch(const QString& dataDir);
     qint64 pid() const { return m_process.processId(); }
@@ -29,4 +31,5 @@ private:
     QProcess m_process;
     QByteArray m_errors;
     QString m_bus = QStringLiteral("none");
+    QStringList m_extra;
 };
