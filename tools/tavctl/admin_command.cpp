@@ -32,7 +32,7 @@ struct AdminArgs {
     QString error;
 };
 
-const OptionSpec kOptions[] = {
+const OptionRule kOptions[] = {
     {"--bus", true},        {"--json", false},      {"--name", true},       {"--description", true},
     {"--update-url", true}, {"--official", true},   {"--unban-date", true}, {"--reason", true},
 };

@@ -6,8 +6,8 @@ namespace {
 
 bool isHelp(const QString& arg) { return arg == QLatin1String("--help") || arg == QLatin1String("-h"); }
 
-const OptionSpec* find(std::span<const OptionSpec> specs, const QString& name) {
-    for (const OptionSpec& s : specs)
+const OptionRule* find(std::span<const OptionRule> rules, const QString& name) {
+    for (const OptionRule& s : rules)
         if (name == QLatin1String(s.name))
             return &s;
     return nullptr;
@@ -15,8 +15,8 @@ const OptionSpec* find(std::span<const OptionSpec> specs, const QString& name) {
 
 // --json decides how errors are written, so it counts even when a later
 // argument is not understood.
-bool asksForJson(const QStringList& args, std::span<const OptionSpec> specs) {
-    if (!find(specs, QStringLiteral("--json")))
+bool asksForJson(const QStringList& args, std::span<const OptionRule> rules) {
+    if (!find(rules, QStringLiteral("--json")))
         return false;
     for (const QString& arg : args) {
         if (arg == QLatin1String("--"))
@@ -29,16 +29,16 @@ bool asksForJson(const QStringList& args, std::span<const OptionSpec> specs) {
 
 // Every option a network subcommand may take.
 constexpr std::array kNetworkOptions = {
-    OptionSpec{"--host", true},      OptionSpec{"--port", true}, OptionSpec{"--timeout", true},
-    OptionSpec{"--codes-file", true}, OptionSpec{"--json", false}, OptionSpec{"--yes", false},
+    OptionRule{"--host", true},      OptionRule{"--port", true}, OptionRule{"--timeout", true},
+    OptionRule{"--codes-file", true}, OptionRule{"--json", false}, OptionRule{"--yes", false},
 };
 constexpr qsizetype kCommonNetworkOptions = 3; // --host, --port, --timeout
 
 } // namespace
 
-ParsedArgs parseArgs(const QStringList& args, std::span<const OptionSpec> specs) {
+ParsedArgs parseArgs(const QStringList& args, std::span<const OptionRule> rules) {
     ParsedArgs p;
-    p.json = asksForJson(args, specs);
+    p.json = asksForJson(args, rules);
     bool onlyWords = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
@@ -56,12 +56,12 @@ ParsedArgs parseArgs(const QStringList& args, std::span<const OptionSpec> specs)
         }
         const qsizetype eq = arg.indexOf(QLatin1Char('='));
         const QString name = eq > 0 ? arg.left(eq) : arg;
-        const OptionSpec* spec = find(specs, name);
-        if (!spec) {
+        const OptionRule* rule = find(rules, name);
+        if (!rule) {
             p.error = QStringLiteral("unknown option %1").arg(name);
             return p;
         }
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (eq > 0) {
                 p.error = QStringLiteral("option %1 takes no value").arg(name);
                 return p;
@@ -82,11 +82,11 @@ ParsedArgs parseArgs(const QStringList& args, std::span<const OptionSpec> specs)
 }
 
 Options parseOptions(const QStringList& args, const QStringList& allowed) {
-    QList<OptionSpec> specs;
+    QList<OptionRule> rules;
     for (qsizetype i = 0; i < qsizetype(kNetworkOptions.size()); ++i)
         if (i < kCommonNetworkOptions || allowed.contains(QLatin1String(kNetworkOptions[i].name)))
-            specs.append(kNetworkOptions[i]);
-    const ParsedArgs p = parseArgs(args, specs);
+            rules.append(kNetworkOptions[i]);
+    const ParsedArgs p = parseArgs(args, rules);
     Options o;
     o.json = p.json;
     o.help = p.help;

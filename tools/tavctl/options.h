@@ -8,7 +8,7 @@
 
 // One option a subcommand takes: its name and whether a value follows it
 // ("--port 5679" or "--port=5679").
-struct OptionSpec {
+struct OptionRule {
     const char* name;
     bool takesValue;
 };
@@ -29,7 +29,7 @@ struct ParsedArgs {
     bool has(const char* name) const { return flags.contains(QLatin1String(name)); }
 };
 
-ParsedArgs parseArgs(const QStringList& args, std::span<const OptionSpec> specs);
+ParsedArgs parseArgs(const QStringList& args, std::span<const OptionRule> rules);
 
 // The options every network subcommand shares, and the words left over.
 struct Options {
