@@ -124,6 +124,9 @@ public:
     bool newAccountsAllowed() const override { return m_newAccountsAllowed; }
     void setNewAccountsAllowed(bool allowed) override;
 
+    RegistryCounters& counters() override { return m_counters; }
+    const RegistryCounters& counters() const { return m_counters; }
+
     QString captionText() const;
     QString trayTipText() const;
     QString startupLine() const;
@@ -175,5 +178,6 @@ private:
     ProcessStarter* m_processStarter;
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
+    RegistryCounters m_counters;
     std::function<QDate()> m_today;
 };

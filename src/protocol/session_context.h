@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/registry_counters.h"
 #include "protocol/slot_table.h"
 
 #include <QByteArray>
@@ -34,6 +35,9 @@ public:
     virtual OnlineServerList& onlineServers() = 0;
     virtual bool newAccountsAllowed() const = 0;
     virtual void setNewAccountsAllowed(bool allowed) = 0;
+
+    // The counts behind the metrics; handlers add what they decide.
+    virtual RegistryCounters& counters() = 0;
 
 protected:
     ~SessionContext() = default;
