@@ -372,6 +372,25 @@ private slots:
         QCOMPARE(contents(errFile), matching ? "<3>" + line : line);
     }
 
+    // A file's text reaches standard error escaped: an escape sequence or a
+    // line break in a bad key can neither drive the terminal nor forge a line.
+    void diagnosticsEscapeControlCharacters() {
+        QTemporaryDir dir;
+        const QString data = dir.filePath(QStringLiteral("data"));
+        const QString conf = dir.filePath(QStringLiteral("bad.conf"));
+        put(conf, "[limits]\nx\x1b[2Jy\x07 = 1\n");
+
+        QProcess p;
+        p.start(RegistryProcess::binary(), {QStringLiteral("--headless"), QStringLiteral("--bus"), QStringLiteral("none"),
+                                            QStringLiteral("--data-dir"), data, QStringLiteral("--config"), conf});
+        QVERIFY(p.waitForFinished(10000));
+        QCOMPARE(p.exitCode(), 1);
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(!err.contains('\x1b') && !err.contains('\x07'), err.constData());
+        QVERIFY2(err.contains("unknown key 'x\\x1b[2Jy\\x07' in [limits]"), err.constData());
+        QCOMPARE(err.count('\n'), 1);
+    }
+
     // An installed program (in a bin/ folder) keeps its data under
     // $XDG_DATA_HOME and writes nothing beside itself.
     void installedProgramKeepsItsDataInTheXdgFolder() {

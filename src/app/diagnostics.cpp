@@ -1,5 +1,7 @@
 #include "app/diagnostics.h"
 
+#include "platform/escaped_text.h"
+
 #include <QByteArray>
 
 #include <cstdio>
@@ -36,9 +38,9 @@ QByteArray diagnosticPrefix(Severity severity, bool toJournal) {
 
 void printDiagnostic(Severity severity, const QString& text) {
     static const bool toJournal = standardErrorIsJournal();
-    // A line break inside the text would start a line without the prefix.
-    QString oneLine = text;
-    oneLine.replace(QLatin1Char('\n'), QLatin1String("\\n"));
+    // A line break inside the text would start a line without the prefix,
+    // and file names or peer texts may hold escape sequences.
+    const QString oneLine = escapedControls(text);
     const QByteArray bytes =
         diagnosticPrefix(severity, toJournal) + ("tavregistry: " + oneLine + QLatin1Char('\n')).toLocal8Bit();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);

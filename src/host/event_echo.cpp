@@ -1,5 +1,7 @@
 #include "host/event_echo.h"
 
+#include "platform/escaped_text.h"
+
 #include <QAbstractEventDispatcher>
 #include <QThread>
 
@@ -11,25 +13,7 @@ EventEcho::EventEcho(int fd, QObject* parent) : QObject(parent), m_fd(fd) {}
 EventEcho::~EventEcho() { flush(); }
 
 QByteArray EventEcho::escapedLine(const QString& line) {
-    QString out;
-    out.reserve(line.size() + 1);
-    for (const QChar c : line) {
-        const char16_t u = c.unicode();
-        if (u == u'\\')
-            out += QLatin1String("\\\\");
-        else if (u == u'\n')
-            out += QLatin1String("\\n");
-        else if (u == u'\r')
-            out += QLatin1String("\\r");
-        else if (u == u'\t')
-            out += QLatin1String("\\t");
-        else if (u < 0x20 || (u >= 0x7f && u <= 0x9f)) // C0, DEL and the C1 controls
-            out += QStringLiteral("\\x%1").arg(uint(u), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    out += QLatin1Char('\n');
-    return out.toUtf8();
+    return (escapedControls(line) + QLatin1Char('\n')).toUtf8();
 }
 
 void EventEcho::append(const QString& line) {

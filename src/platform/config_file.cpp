@@ -30,23 +30,11 @@ bool isName(const QString& text) {
     return true;
 }
 
-// Control characters are shown escaped in messages: they come from a file.
-QString visible(const QString& text) {
-    QString out;
-    for (QChar c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
-            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out;
-}
-
 bool parseValue(const ConfigKey& key, const QString& section, const QString& text, QVariant* value, QString* why) {
     QString reason;
     if (key.parse(text, value, &reason))
         return true;
-    *why = QStringLiteral("bad value '%1' for %2 in [%3]: %4").arg(visible(text), key.name, section, reason);
+    *why = QStringLiteral("bad value '%1' for %2 in [%3]: %4").arg(text, key.name, section, reason);
     return false;
 }
 
@@ -135,19 +123,19 @@ std::optional<ConfigValues> parse(const ConfigSchema& schema, const QByteArray& 
             const QString name = line.mid(1, line.size() - 2).trimmed();
             section = findSection(schema, name);
             if (!section)
-                return fail(QStringLiteral("unknown section [%1]").arg(visible(name)));
+                return fail(QStringLiteral("unknown section [%1]").arg(name));
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
         if (equals < 0)
-            return fail(QStringLiteral("expected 'key = value', a [section] or a comment, not '%1'").arg(visible(line)));
+            return fail(QStringLiteral("expected 'key = value', a [section] or a comment, not '%1'").arg(line));
         const QString name = line.first(equals).trimmed();
         const QString value = line.sliced(equals + 1).trimmed();
         if (!section)
-            return fail(QStringLiteral("key '%1' stands before any [section]").arg(visible(name)));
+            return fail(QStringLiteral("key '%1' stands before any [section]").arg(name));
         const ConfigKey* key = isName(name) ? findKey(*section, name) : nullptr;
         if (!key)
-            return fail(QStringLiteral("unknown key '%1' in [%2]").arg(visible(name), section->name));
+            return fail(QStringLiteral("unknown key '%1' in [%2]").arg(name, section->name));
         const QString full = fullName(section->name, name);
         if (seen.contains(full))
             return fail(QStringLiteral("%1 in [%2] is set a second time").arg(name, section->name));
@@ -177,7 +165,7 @@ bool applyOverride(const ConfigSchema& schema, ConfigValues& values, const QStri
     const ConfigKey* k = s ? findKey(*s, key) : nullptr;
     if (!k) {
         if (errorText)
-            *errorText = QStringLiteral("unknown option --%1-%2").arg(visible(section), visible(key));
+            *errorText = QStringLiteral("unknown option --%1-%2").arg(section, key);
         return false;
     }
     QVariant parsed;

@@ -1,5 +1,7 @@
 #include "platform/service_manager.h"
 
+#include "platform/escaped_text.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -201,10 +203,9 @@ void SystemdServiceManager::notifyStopping() {
 }
 
 void SystemdServiceManager::notifyStatus(const QString& text) {
-    // One line: a line break would end the STATUS= assignment early.
-    QString line = text;
-    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    sd_notify(0, (QByteArrayLiteral("STATUS=") + line.toUtf8()).constData());
+    // One line: a line break would end the STATUS= assignment early, and a
+    // 0 byte would cut the message.
+    sd_notify(0, (QByteArrayLiteral("STATUS=") + escapedControls(text).toUtf8()).constData());
 }
 
 void SystemdServiceManager::notifyWatchdog() {
