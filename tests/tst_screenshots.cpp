@@ -146,7 +146,9 @@ private slots:
         QFile readme(source + QStringLiteral("/README.md"));
         QVERIFY(readme.open(QIODevice::ReadOnly));
         const QString text = QString::fromUtf8(readme.readAll());
-        static const QRegularExpression link(QStringLiteral(R"(!\[[^\]]+\]\(docs/screenshots/([^)]+)\))"));
+        // Pictures in sub-folders (browser/: the status page as Chromium draws it
+        // in the HTTP process test) are not this tool's.
+        static const QRegularExpression link(QStringLiteral(R"(!\[[^\]]+\]\(docs/screenshots/([^)/]+)\))"));
         QStringList linked;
         for (const auto& m : link.globalMatch(text))
             linked << m.captured(1);

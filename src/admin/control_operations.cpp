@@ -141,7 +141,7 @@ void ControlOperations::BootServer(int Index, QString& ErrData) {
         fail(ErrData, 2, "BootServer");
         return;
     }
-    m_registry.closeClient(Index);
+    m_registry.closeClient(Index, CloseReason::Administrator);
 }
 
 void ControlOperations::GetAccountData(const QString& User, QString& Password, QString& Name, QString& Description,

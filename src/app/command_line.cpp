@@ -112,6 +112,18 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
                 return fail(QStringLiteral("--bus takes session, system or none, not '%1'").arg(value));
             continue;
         }
+        // --http ADDRESS:PORT is [http] listen, the one setting of that
+        // section people give most often.
+        if (takeValue(arguments, i, QStringLiteral("--http"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            ConfigValues probe = ConfigValues::defaults(registryConfigSchema());
+            if (!ConfigFile::applyOverride(registryConfigSchema(), probe, QStringLiteral("http"),
+                                           QStringLiteral("listen"), value, &error))
+                return fail(QStringLiteral("--http: ") + error);
+            cl.overrides.append({QStringLiteral("http"), QStringLiteral("listen"), value});
+            continue;
+        }
         if (takeValue(arguments, i, QStringLiteral("--config"), &value, &error)) {
             if (!error.isEmpty())
                 return fail(error);
@@ -156,6 +168,10 @@ QString CommandLine::helpText(const QString& program) {
         "                   (sections [limits], [http], [database]; default:\n"
         "                   tavregistry.conf in the data folder when it exists);\n"
         "                   an unknown section or key or a bad value stops start-up\n"
+        "  --http ADDR:PORT serve /metrics, /healthz, /servers.json and a status page\n"
+        "                   over HTTP on that address (0 as the port takes a free one;\n"
+        "                   the bound address is printed on standard error); the same\n"
+        "                   as listen in [http]; empty: no HTTP listener (the default)\n"
         "  --SECTION-KEY VALUE\n"
         "                   sets KEY of [SECTION] of that file, over the file's value\n"
         "  --version        print the version and exit\n"

@@ -1,6 +1,7 @@
 #include "app/run_registry.h"
 
 #include "admin/control_bus_object.h"
+#include "admin/http_endpoint.h"
 #include "app/command_line.h"
 #include "app/configuration.h"
 #include "app/data_folder.h"
@@ -12,11 +13,13 @@
 #include "platform/build_version.h"
 #include "platform/epoll_socket_layer.h"
 #include "platform/folder_lock.h"
+#include "platform/listen_address.h"
 #include "platform/qt_socket_layer.h"
 #include "platform/service_manager.h"
 #include "platform/tick_clock.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDBusConnection>
 #include <QDir>
 #include <QTemporaryFile>
@@ -63,6 +66,24 @@ void publishAutomation(CommandLine::Bus bus, ControlBusObject& object) {
     QString error;
     if (!object.publish(connection, &error))
         printDiagnostic(Severity::Warning, QStringLiteral("automation interface not available: ") + error);
+}
+
+// The HTTP listener of [http] listen, bound before the registry starts so that
+// a port already taken stops start-up before anything else happens.
+std::unique_ptr<HttpEndpoint> startHttp(const Configuration& configuration, Registry& registry, QString* error) {
+    const QString listen = configuration.values().value(QStringLiteral("http"), QStringLiteral("listen")).toString();
+    if (listen.isEmpty())
+        return nullptr;
+    const std::optional<ListenAddress> where = ListenAddress::parse(listen, error);
+    if (!where)
+        return nullptr;
+    auto endpoint = std::make_unique<HttpEndpoint>(registry, QDateTime::currentSecsSinceEpoch());
+    if (!endpoint->listen(where->address, where->port, error))
+        return nullptr;
+    std::fprintf(stderr, "HTTP endpoint listening on %s\n",
+                 ListenAddress::url(endpoint->address(), endpoint->port()).toUtf8().constData());
+    std::fflush(stderr);
+    return endpoint;
 }
 
 bool hasDisplay() {
@@ -159,6 +180,14 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
     });
     QObject::connect(&registry, &Registry::shutdownFinished, app.get(), [] { QCoreApplication::exit(0); },
                      Qt::QueuedConnection);
+
+    error.clear();
+    const std::unique_ptr<HttpEndpoint> http = startHttp(configuration, registry, &error);
+    if (!http && !error.isEmpty()) {
+        if (!headless)
+            desktop->detach(registry);
+        return startFailed(error);
+    }
 
     if (!registry.start(&error)) {
         if (!headless)

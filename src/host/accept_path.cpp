@@ -21,17 +21,19 @@ void Registry::acceptOne() {
         // "full": the notice goes out only when live connections hold every slot.
         for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
             if (m_clients[i].InUse && !m_sockets.isConnected(i))
-                closeClient(i);
+                closeClient(i, CloseReason::Peer);
         k = findFreeSlot();
     }
     if (k == 0) {
         // All regular slots are busy: tell the caller and drop it once the
         // notice has left. Nothing is logged and the count does not change.
         ClientSlot& overflow = m_clients[SlotTable::kOverflowSlot];
+        m_counters.count(Refusal::Full);
         if (overflow.InUse) {
             // The overflow slot is still delivering an earlier notice; this
             // caller gets the same notice on a socket of its own.
             m_sockets.refuse(FixedFrame::fullNotice());
+            m_counters.bytesSent += FixedFrame::fullNotice().size();
             return;
         }
         m_sockets.acceptInto(SlotTable::kOverflowSlot);
@@ -55,10 +57,12 @@ void Registry::acceptOne() {
         // count down again and refreshes the caption and tray tip.
         s.CloseAfterSend = true;
         s.InUse = true;
-        closeClient(k);
+        m_counters.count(Refusal::Banned);
+        releaseSlot(k);
         return;
     }
 
+    ++m_counters.accepted;
     m_accessRate.record(m_clock.now());
     emit accessRateTextChanged(m_accessRate.text());
     s.InUse = true;

@@ -5,7 +5,13 @@
 #include "protocol/framing.h"
 #include "protocol/message_types.h"
 
-void Registry::closeClient(int index) {
+void Registry::closeClient(int index, CloseReason reason) {
+    if (SlotTable::isRegular(index) && m_clients[index].InUse)
+        m_counters.count(reason);
+    releaseSlot(index);
+}
+
+void Registry::releaseSlot(int index) {
     if (!SlotTable::isValidIndex(index))
         return;
     ClientSlot& s = m_clients[index];
@@ -27,6 +33,7 @@ void Registry::closeClient(int index) {
                  QString::fromLatin1(s.IP));
         sendToOperators(Framing::message(MessageType::ToOperator::ServerOffline, s.ServerId));
         m_onlineServers.removeFirst(s.ServerId);
+        m_clients.listChanged();
     } else if (s.Mode == SessionMode::Operator) {
         logEvent(QStringLiteral("Operator has disconnected from ") + QString::fromLatin1(s.IP));
     }
@@ -39,11 +46,15 @@ void Registry::closeClient(int index) {
     s.CloseAfterSend = false;
 }
 
-void Registry::onSocketError(int index) { closeClient(index); }
+void Registry::onSocketError(int index) { closeClient(index, CloseReason::Peer); }
 
 void Registry::onSendComplete(int index) {
     if (!SlotTable::isValidIndex(index))
         return;
-    if (m_clients[index].InUse && m_clients[index].CloseAfterSend)
-        closeClient(index);
+    if (!m_clients[index].InUse || !m_clients[index].CloseAfterSend)
+        return;
+    if (SlotTable::isRegular(index))
+        closeClient(index); // a refusal delivered: the registry's answer to what was sent
+    else
+        releaseSlot(index);
 }

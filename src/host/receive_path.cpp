@@ -6,6 +6,7 @@
 
 void Registry::onDataArrival(int index) {
     const QByteArray data = m_sockets.takeData(index);
+    m_counters.bytesReceived += quint64(data.size());
     processData(index, data);
 }
 

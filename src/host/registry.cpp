@@ -144,8 +144,8 @@ void Registry::shutdown() {
     // operators that are still connected (those in higher slots).
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
         if (m_clients[i].InUse)
-            closeClient(i);
-    closeClient(SlotTable::kOverflowSlot);
+            closeClient(i, CloseReason::Shutdown);
+    releaseSlot(SlotTable::kOverflowSlot);
     m_sockets.stopListening();
     m_clientTimer.stop();
     m_generalTimer.stop();

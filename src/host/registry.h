@@ -83,7 +83,8 @@ public:
     const SlotTable& clients() const override { return m_clients; }
     int connectionCount() const { return m_clients.connectionCount; }
     int findFreeSlot() const { return m_clients.findFreeSlot(); }
-    void closeClient(int index) override;
+    void closeClient(int index, CloseReason reason) override;
+    using SessionContext::closeClient;
 
     // --- send path ---
     void sendRaw(int index, const QByteArray& data) override;
@@ -111,6 +112,10 @@ public:
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
     AccountSet& accounts() override { return m_database.accounts(); }
+    // Whether the database can still be relied on: open, and not reported
+    // lost by whatever watches it (the health check reads this).
+    bool databaseHealthy() const { return m_database.isOpen() && !m_databaseLost; }
+    void setDatabaseLost(bool lost) { m_databaseLost = lost; }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
     QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
@@ -153,6 +158,9 @@ private:
     void onSendComplete(int index);
     void onSocketError(int index);
     void refreshCountTexts();
+    // CloseClient without counting a close: for callers that were never
+    // admitted (a banned caller, the overflow slot's full notice).
+    void releaseSlot(int index);
 
     SocketLayer& m_sockets;
     TickClock& m_clock;
@@ -179,5 +187,6 @@ private:
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
     RegistryCounters m_counters;
+    bool m_databaseLost = false;
     std::function<QDate()> m_today;
 };

@@ -9,12 +9,13 @@ void Registry::sendRaw(int index, const QByteArray& data) {
     if (!s.InUse)
         return;
     if (!m_sockets.isConnected(index)) {
-        closeClient(index);
+        closeClient(index, CloseReason::Peer);
         return;
     }
     m_sockets.send(index, data);
+    m_counters.bytesSent += quint64(data.size());
     if (m_sockets.unsentBytes(index) > kMaxUnsentOutput)
-        closeClient(index);
+        closeClient(index, CloseReason::OutputLimit);
 }
 
 void Registry::sendFramed(int index, QByteArrayView message) { sendRaw(index, Framing::frame(message)); }

@@ -18,7 +18,7 @@ void Registry::superviseSlots() {
         if (!s.InUse)
             continue;
         if (!m_sockets.isConnected(i)) {
-            closeClient(i);
+            closeClient(i, CloseReason::Peer);
             continue;
         }
 
@@ -32,16 +32,16 @@ void Registry::superviseSlots() {
                 // Moved back so that the probe goes out once per quiet spell.
                 s.LastTick = m_clock.now() - kProbeWindowMs;
             } else {
-                closeClient(i);
+                closeClient(i, CloseReason::Idle);
                 continue;
             }
         }
 
         if (tickSince(m_clock.now(), s.LastTick) < kDropAfterMs) {
             if (!m_sockets.isConnected(i))
-                closeClient(i);
+                closeClient(i, CloseReason::Peer);
         } else {
-            closeClient(i);
+            closeClient(i, CloseReason::Idle);
         }
     }
 }

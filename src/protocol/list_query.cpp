@@ -4,6 +4,7 @@
 #include "protocol/message_types.h"
 #include "protocol/session_context.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace ListQuery {
@@ -20,11 +21,14 @@ void appendEntry(QByteArray& out, const ClientSlot& s) {
     entry.finish();
 }
 
-QByteArray buildReply(const SlotTable& clients, int start) {
+QByteArray buildReply(const SlotTable& clients, int start) { return buildReply(clients, start, nullptr); }
+
+QByteArray buildReply(const SlotTable& clients, int start, PageOrder* order) {
     // Official servers go in front, the one in the highest slot first; the
     // others follow in slot order. Collected apart and joined once at the end,
     // so a page costs one pass over its bytes.
     std::vector<QByteArray> officials;
+    std::vector<int> officialSlots;
     QByteArray others;
     qsizetype total = 0;
     int next = 0;
@@ -41,10 +45,14 @@ QByteArray buildReply(const SlotTable& clients, int start) {
             appendEntry(entry, s);
             total += entry.size();
             officials.push_back(std::move(entry));
+            if (order)
+                officialSlots.push_back(i);
         } else {
             const qsizetype before = others.size();
             appendEntry(others, s);
             total += others.size() - before;
+            if (order)
+                order->listed.append(i);
         }
     }
     if (total == 0)
@@ -55,7 +63,25 @@ QByteArray buildReply(const SlotTable& clients, int start) {
         reply.append(*it);
     reply.append(others);
     reply.append(next == 0 ? FixedFrame::listEnd() : FixedFrame::listContinue(quint8(next)));
+    if (order) {
+        order->listed.insert(0, qsizetype(officialSlots.size()), 0);
+        std::copy(officialSlots.rbegin(), officialSlots.rend(), order->listed.begin());
+        order->next = next;
+    }
     return reply;
+}
+
+QList<int> slotsInListOrder(const SlotTable& clients) {
+    QList<int> all;
+    int start = SlotTable::kFirstSlot;
+    while (start != 0) {
+        PageOrder page;
+        if (buildReply(clients, start, &page).isEmpty())
+            break;
+        all.append(page.listed);
+        start = page.next;
+    }
+    return all;
 }
 
 void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
@@ -72,6 +98,7 @@ void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
         return;
     }
     session.logEvent(QStringLiteral("Server information sent to ") + QString::fromLatin1(session.slot(slot).IP));
+    ++session.counters().listReplies;
     session.sendRaw(slot, reply);
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 
 class SessionContext;
 class SlotTable;
@@ -18,6 +19,16 @@ void handle(SessionContext& session, int slot, quint8 type, QByteArrayView paylo
 // The reply to a query from slot `start` on (frames, then the end or continue
 // frame); empty when no server is online at or after `start`.
 QByteArray buildReply(const SlotTable& clients, int start);
+// The slots of one page in the order it lists them, and the slot its continue
+// frame names (0 when the page ends the list).
+struct PageOrder {
+    QList<int> listed;
+    int next = 0;
+};
+QByteArray buildReply(const SlotTable& clients, int start, PageOrder* order);
+// Every listed server's slot, in the order a client that reads every page
+// from slot 1 on receives them.
+QList<int> slotsInListOrder(const SlotTable& clients);
 // One server's frame.
 void appendEntry(QByteArray& out, const ClientSlot& server);
 

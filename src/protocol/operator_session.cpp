@@ -31,8 +31,10 @@ int namedServer(SessionContext& session, QByteArrayView payload, qsizetype minSi
 void setOfficial(SessionContext& session, QByteArrayView payload, quint8 official) {
     QByteArrayView value;
     const int target = namedServer(session, payload, 3, &value);
-    if (target != 0)
+    if (target != 0) {
         session.slot(target).Official = official;
+        session.clients().listChanged();
+    }
 }
 
 } // namespace
@@ -51,12 +53,18 @@ bool versionMatches(QByteArrayView payload) {
 
 void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     const qsizetype p = PayloadFields::separatorPosition(payload);
-    if (!PayloadFields::splitsInTwo(payload, p) ||
-        CodePage::upper(PayloadFields::before(payload, p)) != kFirstAccessCode ||
-        CodePage::upper(PayloadFields::after(payload, p)) != kSecondAccessCode) {
+    if (!PayloadFields::splitsInTwo(payload, p)) {
+        session.counters().count(LoginKind::Operator, LoginResult::Malformed);
         session.closeClient(slot);
         return;
     }
+    if (CodePage::upper(PayloadFields::before(payload, p)) != kFirstAccessCode ||
+        CodePage::upper(PayloadFields::after(payload, p)) != kSecondAccessCode) {
+        session.counters().count(LoginKind::Operator, LoginResult::WrongPassword);
+        session.closeClient(slot);
+        return;
+    }
+    session.counters().count(LoginKind::Operator, LoginResult::Ok);
     session.sendFramed(slot, Framing::message(MessageType::ToOperator::Accepted));
     ClientSlot& s = session.slot(slot);
     s.Mode = SessionMode::Operator;
@@ -66,7 +74,7 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
 void disconnectServer(SessionContext& session, int, quint8, QByteArrayView payload) {
     const int target = session.findServerByName(payload);
     if (target != 0)
-        session.closeClient(target);
+        session.closeClient(target, CloseReason::Operator);
 }
 
 void messageServer(SessionContext& session, int, quint8, QByteArrayView payload) {

@@ -45,26 +45,32 @@ bool isAcceptableNewName(QByteArrayView name) {
 namespace ServerSession {
 
 void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView payload) {
+    RegistryCounters& counters = session.counters();
     if (payload.isEmpty()) {
+        counters.count(RegistrationResult::Invalid);
         session.closeClient(slot);
         return;
     }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
+        counters.count(RegistrationResult::Invalid);
         session.closeClient(slot);
         return;
     }
     const QByteArrayView name = CodePage::trimSpaces(PayloadFields::before(payload, p));
     if (!isAcceptableNewName(name)) {
+        counters.count(RegistrationResult::Invalid);
         session.closeClient(slot);
         return;
     }
     if (!session.newAccountsAllowed()) {
+        counters.count(RegistrationResult::NotAllowed);
         replyThenClose(session, slot, Reply::Refused);
         return;
     }
     AccountSet& accounts = session.accounts();
     if (accounts.find(text(name))) {
+        counters.count(RegistrationResult::Exists);
         replyThenClose(session, slot, Reply::NameTaken);
         return;
     }
@@ -83,6 +89,7 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
     // server is never told of an account that does not exist.
     const qint64 bookmark = accounts.add(record);
     if (bookmark == 0) {
+        counters.count(RegistrationResult::StoreFailed);
         session.closeClient(slot);
         return;
     }
@@ -96,16 +103,21 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
     session.onlineServers().add(s.ServerId);
     s.Mode = SessionMode::Server;
     s.AccountBookmark = bookmark;
+    counters.count(RegistrationResult::Ok);
+    session.clients().listChanged();
     sendAccepted(session, slot);
 }
 
 void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
+    auto counted = [&session](LoginResult result) { session.counters().count(LoginKind::Server, result); };
     if (payload.isEmpty()) {
+        counted(LoginResult::Malformed);
         session.closeClient(slot);
         return;
     }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
+        counted(LoginResult::Malformed);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
@@ -113,11 +125,13 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     s.ServerId = PayloadFields::before(payload, p).toByteArray();
     const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
     if (!account) {
+        counted(LoginResult::Unknown);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
     const QByteArray given = CodePage::upper(PayloadFields::after(payload, p));
     if (given != CodePage::upper(CodePage::fromUnicode(account->Password))) {
+        counted(LoginResult::WrongPassword);
         replyThenClose(session, slot, Reply::WrongPassword);
         return;
     }
@@ -126,6 +140,7 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     // must not lock that account out meanwhile.
     for (int other : session.clients().slotsOfAccount(s.ServerId)) {
         if (other != slot && session.slot(other).Mode == SessionMode::Server) {
+            counted(LoginResult::Duplicate);
             session.closeClient(slot);
             return;
         }
@@ -139,6 +154,8 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     session.onlineServers().add(s.ServerId);
     s.Mode = SessionMode::Server;
     s.AccountBookmark = account->bookmark;
+    counted(LoginResult::Ok);
+    session.clients().listChanged();
     sendAccepted(session, slot);
     session.logEvent(text(s.ServerId) + QStringLiteral(" has connected successfully from ") + ipText(s));
 }
@@ -165,6 +182,7 @@ void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteAr
     session.accounts().updateNameAndDescription(s.AccountBookmark, text(s.ServerId), text(name), text(description));
     s.ServerName = name.toByteArray();
     s.Description = description.toByteArray();
+    session.clients().listChanged();
 }
 
 void changePassword(SessionContext& session, int slot, quint8, QByteArrayView payload) {
@@ -180,6 +198,7 @@ void reportPlayerCount(SessionContext& session, int slot, quint8, QByteArrayView
         return;
     }
     session.slot(slot).PlayerCount = static_cast<quint8>(payload[0]);
+    session.clients().listChanged();
 }
 
 } // namespace ServerSession

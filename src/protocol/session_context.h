@@ -26,8 +26,10 @@ public:
     virtual void sendRaw(int index, const QByteArray& data) = 0;
     // SendFramed: the message (type byte and payload) with its length prefix.
     virtual void sendFramed(int index, QByteArrayView message) = 0;
-    // CloseClient.
-    virtual void closeClient(int index) = 0;
+    // CloseClient, counted under `reason`; without one the close is the
+    // registry's answer to something the peer sent.
+    virtual void closeClient(int index, CloseReason reason) = 0;
+    void closeClient(int index) { closeClient(index, CloseReason::Protocol); }
     // LogEvent: one line in the event view.
     virtual void logEvent(const QString& text) = 0;
 

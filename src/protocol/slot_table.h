@@ -31,6 +31,13 @@ public:
 
     int connectionCount = 0; // occupied regular slots
 
+    // Moves on with every change to what a list query would show (a login, a
+    // report, a change of the official mark, a close), so that views built
+    // from the list are rebuilt once per change and not once per look.
+    quint64 listGeneration() const { return m_listGeneration; }
+    void listChanged() { ++m_listGeneration; }
+
 private:
+    quint64 m_listGeneration = 0;
     std::array<ClientSlot, kOverflowSlot + 1> m_slots{};
 };

@@ -13,7 +13,7 @@
 AccountsDialog::SessionCloser AccountsDialog::sessionCloser(Registry& registry) {
     return [&registry](const QString& name) {
         for (int slot : registry.clients().slotsOfAccount(CodePage::fromUnicode(name)))
-            registry.closeClient(slot);
+            registry.closeClient(slot, CloseReason::Administrator);
     };
 }
 

@@ -216,5 +216,5 @@ void MainWindow::mnuViewInformation_Click() {
 void MainWindow::mnuServerDisconnect_Click() {
     const int index = selectedServerSlot();
     if (index != 0)
-        m_registry.closeClient(index);
+        m_registry.closeClient(index, CloseReason::Administrator);
 }

@@ -31,5 +31,6 @@ int placeServer(RegistryFixture& f, const QByteArray& user, quint8 official, qui
     s.Description = description;
     s.UpdateUrl = updateUrl;
     f.reg().onlineServers().add(user);
+    f.reg().clients().listChanged();
     return p;
 }

@@ -134,6 +134,7 @@ bool SampleRegistry::logInServers(QString* error) {
             return false;
         }
         m_registry->slot(index).PlayerCount = s.players;
+        m_registry->clients().listChanged();
     }
 
     // A new account, created at login, whose server then goes away again.
