@@ -37,6 +37,25 @@ private slots:
         QCOMPARE(w.windowTitle(), QString("The Tarvane Classic Server Registry [2]"));
     }
 
+    // The registry's own drawing, not an empty icon or one of the style's.
+    void windowAndTrayShowTheRegistryIcon() {
+        RegistryFixture f(false);
+        ScriptedPrompter prompter;
+        MainWindow w(f.reg(), prompter);
+        const QIcon icon = w.windowIcon();
+        QVERIFY(!icon.isNull());
+        QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(64, 64)});
+        const QImage image = icon.pixmap(QSize(64, 64)).toImage();
+        QCOMPARE(image.size(), QSize(64, 64));
+        // The blue ground at the left edge, a light server plate, a green lamp
+        // and an orange one, and a transparent corner.
+        QCOMPARE(image.pixelColor(6, 32).name(), QString("#1d4e89"));
+        QCOMPARE(image.pixelColor(14, 14).name(), QString("#e8eef6"));
+        QCOMPARE(image.pixelColor(45, 32).name(), QString("#2fbf71"));
+        QCOMPARE(image.pixelColor(45, 47).name(), QString("#f2a541"));
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+    }
+
     void closingQuestion() {
         RegistryFixture f(false);
         ScriptedPrompter prompter;

@@ -14,6 +14,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <unistd.h>
+
 namespace {
 
 const QString kInstallError = QStringLiteral("There was an error installing the registry as a service.");
@@ -262,18 +264,35 @@ private slots:
         delete third;
     }
 
-    // With the real systemd manager on a machine where systemd does not run,
-    // the install fails and the dialog says so; no unit is left behind.
-    void installWithoutRunningSystemdIsReported() {
+    // With the real systemd manager: where systemd does not run, or where the
+    // service's user cannot be created, the install fails and the dialog says
+    // so; no unit is left behind.
+    void failedInstallIsReported_data() {
+        QTest::addColumn<bool>("userExists");
+        QTest::newRow("systemd not running") << true;
+        QTest::newRow("user cannot be created") << false;
+    }
+    void failedInstallIsReported() {
+        QFETCH(bool, userExists);
         QTemporaryDir dir;
         const QString systemctl = dir.filePath(QStringLiteral("systemctl"));
         put(systemctl, "#!/bin/sh\necho 'System has not been booted with systemd as init system (PID 1).' >&2\n"
                        "exit 1\n");
-        QFile::setPermissions(systemctl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        const QString sysusers = dir.filePath(QStringLiteral("systemd-sysusers"));
+        put(sysusers, "#!/bin/sh\necho \"$*\" > \"$(dirname \"$0\")/sysusers.called\"\n"
+                      "echo 'Failed to write files: Permission denied' >&2\nexit 1\n");
+        for (const QString& tool : {systemctl, sysusers})
+            QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         SystemdServiceConfig config;
         config.unitFolder = dir.path();
         config.systemctl = systemctl;
+        config.sysusers = sysusers;
         config.dataDir = dir.path();
+        config.lookUpAccount = [userExists](const QString&) -> std::optional<ServiceAccount> {
+            if (!userExists)
+                return std::nullopt;
+            return ServiceAccount{::getuid(), ::getgid()};
+        };
         SystemdServiceManager manager(config);
         Settings settings(dir.path());
         RecordingPrompter prompter;
@@ -283,6 +302,7 @@ private slots:
         QCOMPARE(prompter.messages, QStringList{kInstallError});
         QCOMPARE(contents(settings.filePath()), QByteArray("[TavRegistry]\nService=False\n"));
         QVERIFY(!QFile::exists(manager.unitPath()));
+        QCOMPARE(QFile::exists(dir.filePath(QStringLiteral("sysusers.called"))), !userExists);
         delete dialog;
     }
 };

@@ -225,6 +225,42 @@ private slots:
         QVERIFY(!last.contains("READY=1"));
     }
 
+    // Without Service=True in server.ini only the daemon, whose packaged unit
+    // waits for readiness, reports to systemd.
+    void readinessWithoutTheServiceSetting_data() {
+        QTest::addColumn<bool>("daemon");
+        QTest::newRow("tavregistryd") << true;
+        QTest::newRow("tavregistry") << false;
+    }
+    void readinessWithoutTheServiceSetting() {
+        QFETCH(bool, daemon);
+        NotifySocket notify;
+        QVERIFY(notify.fd >= 0);
+        QTemporaryDir dir;
+        RegistryProcess p;
+        if (daemon) {
+            QVERIFY(QFileInfo(RegistryProcess::daemonBinary()).isExecutable());
+            p.setProgram(RegistryProcess::daemonBinary());
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("NOTIFY_SOCKET"), QString::fromLocal8Bit(notify.path));
+        env.remove(QStringLiteral("WATCHDOG_USEC"));
+        p.process().setProcessEnvironment(env);
+        const quint16 port = p.start(dir.path());
+        QVERIFY2(port != 0, p.errors().constData());
+        QVERIFY(p.terminate());
+        const QList<QByteArray> sent = notify.rest();
+        if (daemon) {
+            QVERIFY(sent.size() >= 2);
+            QCOMPARE(sent.first(), QByteArray("READY=1"));
+            QCOMPARE(sent.count("READY=1"), 1);
+            QVERIFY(sent.indexOf("STOPPING=1") > 0);
+        } else {
+            QVERIFY(!sent.contains("READY=1"));
+            QVERIFY(!sent.contains("STOPPING=1"));
+        }
+    }
+
     void failedStartSaysWhyAndNeverReady() {
         NotifySocket notify;
         QTcpServer blocker;

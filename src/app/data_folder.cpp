@@ -1,12 +1,14 @@
 #include "app/data_folder.h"
 
+#include "platform/install_layout.h"
+
 #include <QDir>
 #include <QFileInfo>
 
 #include <unistd.h>
 
 QString defaultDataFolder(const QString& executableFolder) {
-    if (QFileInfo(executableFolder).fileName() != QLatin1String("bin"))
+    if (livesInFolderOfItsOwn(executableFolder))
         return executableFolder;
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
     if (!QDir::isAbsolutePath(base)) // unset, empty or relative: the XDG rule falls back

@@ -1,6 +1,7 @@
 // tavregistry: the registry with its window (headless without a display).
 #include "app/run_registry.h"
 #include "host/registry.h"
+#include "ui/application_icon.h"
 #include "ui/main_window.h"
 #include "ui/prompter.h"
 
@@ -13,6 +14,9 @@ public:
     std::unique_ptr<QCoreApplication> makeApplication(int& argc, char** argv) override {
         auto app = std::make_unique<QApplication>(argc, argv);
         app->setQuitOnLastWindowClosed(false);
+        QApplication::setWindowIcon(applicationIcon());
+        // The desktop entry that names the icon for the window manager.
+        QGuiApplication::setDesktopFileName(QStringLiteral("tavregistry"));
         return app;
     }
     // The window makes itself the registry's front end and detaches itself

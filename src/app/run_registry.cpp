@@ -155,6 +155,10 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
     options.listenAddress = cl.listenAddress;
     options.port = cl.port;
     options.echoEventsToStdout = true;
+    // The daemon under systemd reports readiness even without Service=True in
+    // server.ini: its packaged unit is Type=notify. The program with the window
+    // keeps the Service setting's rule.
+    options.startedByServiceManager = !desktop && qEnvironmentVariableIsSet("NOTIFY_SOCKET");
 
     // The epoll layer is the default; TAV_SOCKET_LAYER=qt selects the one on
     // QTcpServer/QTcpSocket (kept for comparison in the benchmarks).

@@ -105,7 +105,7 @@ bool Registry::start(QString* errorText) {
     // manager here, before the caption is set and before it listens; it says
     // it is ready only once it listens, so that a start that cannot bind its
     // port is never reported as ready.
-    m_attachedToServiceManager = m_settings.serviceSetting();
+    m_attachedToServiceManager = m_settings.serviceSetting() || m_options.startedByServiceManager;
 
     m_frontEnd->setCaption(captionText());
 

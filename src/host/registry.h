@@ -32,6 +32,9 @@ struct RegistryOptions {
     QHostAddress listenAddress = QHostAddress::AnyIPv4;
     quint16 port = 5679;                               // 0 takes a free port
     bool echoEventsToStdout = false;                   // print every event line
+    // Talk to the service manager whatever server.ini's Service says: the
+    // daemon started by systemd (a Type=notify unit waits for readiness).
+    bool startedByServiceManager = false;
 };
 
 // The one object that owns a running registry: the slot table, the event log,

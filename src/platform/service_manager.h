@@ -1,7 +1,12 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <sys/types.h>
 
 // What the registry asks of the machine's service manager: install and remove
 // itself as an automatically started service, and say that it is ready (and,
@@ -23,9 +28,18 @@ public:
     virtual qint64 watchdogIntervalUsec() const { return 0; }
 };
 
+// The ids of the user the service runs as.
+struct ServiceAccount {
+    uid_t uid = 0;
+    gid_t gid = 0;
+};
+
 struct SystemdServiceConfig {
     QString unitFolder = QStringLiteral("/etc/systemd/system");
     QString systemctl = QStringLiteral("systemctl");
+    QString sysusers = QStringLiteral("systemd-sysusers");
+    // Finds a user by name; empty: the system's user database.
+    std::function<std::optional<ServiceAccount>(const QString& name)> lookUpAccount;
     QString executable; // empty: this program
     QString dataDir;    // the registry's data folder, passed as --data-dir
     int commandTimeoutMs = 15000; // the dialog waits for each systemctl call
@@ -33,9 +47,13 @@ struct SystemdServiceConfig {
 
 // systemd: a unit "tavregistry.service" in the unit folder, enabled with
 // systemctl; readiness through sd_notify (a no-op when systemd did not start us).
+// The unit runs the registry as the system user "tavregistry" (created with
+// systemd-sysusers when missing), which is given the data folder, and
+// confines it to what a network service needs.
 class SystemdServiceManager final : public ServiceManager {
 public:
     static constexpr const char* kUnitName = "tavregistry.service";
+    static constexpr const char* kServiceUser = "tavregistry";
 
     explicit SystemdServiceManager(SystemdServiceConfig config);
 
@@ -53,9 +71,16 @@ public:
     // The unit's text for an executable and a data folder, both absolute.
     // Empty (with a reason) when a path cannot be written into a unit safely.
     static QString unitFileText(const QString& executable, const QString& dataDir, QString* errorText);
+    // The folders the service writes: the data folder and, for a registry
+    // that lives in a folder of its own, that folder (the update hand-over
+    // replaces the program there).
+    static QStringList writableFolders(const QString& executable, const QString& dataDir);
 
 private:
     bool systemctl(const QStringList& arguments, QString* errorText) const;
+    bool run(const QString& program, const QStringList& arguments, const QByteArray& input,
+             QString* errorText) const;
+    std::optional<ServiceAccount> serviceAccount(QString* errorText) const;
     QString executable() const;
 
     SystemdServiceConfig m_config;

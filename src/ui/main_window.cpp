@@ -1,6 +1,7 @@
 #include "ui/main_window.h"
 
 #include "host/registry.h"
+#include "ui/application_icon.h"
 #include "ui/info_window.h"
 #include "ui/message_dialog.h"
 #include "ui/bans_dialog.h"
@@ -25,6 +26,7 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
     : QMainWindow(parent), m_registry(registry), m_prompter(prompter), m_detailsFolder(QDir::currentPath()) {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(registry.captionText());
+    setWindowIcon(applicationIcon());
     resize(720, 460);
 
     auto* central = new QWidget(this);
@@ -42,7 +44,7 @@ MainWindow::MainWindow(Registry& registry, Prompter& prompter, QWidget* parent)
 
     // Form_Load: the window comes up in the event view.
     mnuEventView_Click();
-    m_tray = new TrayIcon(style()->standardIcon(QStyle::SP_ComputerIcon), this);
+    m_tray = new TrayIcon(applicationIcon(), this);
     m_tray->setTip(registry.trayTipText());
     connect(m_tray, &TrayIcon::restoreRequested, this, &MainWindow::restoreFromTray);
     m_tray->setFileMenu(m_mnuFile);

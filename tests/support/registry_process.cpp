@@ -12,7 +12,7 @@ RegistryProcess::~RegistryProcess() {
 
 bool RegistryProcess::launch(const QString& dataDir) {
     m_errors.clear();
-    m_process.setProgram(binary());
+    m_process.setProgram(m_program);
     m_process.setArguments(QStringList{"--headless", "--bus", m_bus, "--port", "0", "--data-dir", dataDir} + m_extra);
     m_process.start();
     return m_process.waitForStarted(5000);

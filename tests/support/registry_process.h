@@ -9,6 +9,9 @@ class RegistryProcess {
 public:
     ~RegistryProcess();
     static QString binary() { return qEnvironmentVariable("TAVREGISTRY_BIN"); }
+    // The daemon without a window (TAVREGISTRYD_BIN), run the same way.
+    static QString daemonBinary() { return qEnvironmentVariable("TAVREGISTRYD_BIN"); }
+    void setProgram(const QString& program) { m_program = program; }
 
     // Starts it and waits for the start-up line; returns the port it names,
     // or 0 (then `output()` and `errors()` say why).
@@ -32,4 +35,5 @@ private:
     QByteArray m_errors;
     QString m_bus = QStringLiteral("none");
     QStringList m_extra;
+    QString m_program = binary();
 };
