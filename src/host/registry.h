@@ -53,7 +53,15 @@ public:
     static constexpr int kClientTimerMs = 10;
     static constexpr int kGeneralTimerMs = 500;
     // A peer that never reads cannot make us hold more than this for it.
+    // Counted over our queue and the kernel's.
     static constexpr qint64 kMaxUnsentOutput = 1 << 20;
+    // A connection with more than this unsent is not read until it is down
+    // to half of it: a peer that does not take its replies cannot make us
+    // work for it meanwhile.
+    static constexpr qint64 kReadPauseOutput = 64 * 1024;
+    // Messages handled per connection per pass of the event loop; the rest
+    // wait in the slot's buffer (reading paused) for the next pass.
+    static constexpr int kMessagesPerPass = 32;
 
     enum class State { Created, Running, ShuttingDown, Ended };
 
@@ -92,6 +100,8 @@ public:
 
     // --- receive path ---
     void processData(int index, QByteArrayView data);
+    // Our queue and the kernel's for one connection.
+    qint64 unsentOutput(int index) const;
 
     // --- supervision and the general timer ---
     void superviseSlots();
@@ -150,6 +160,11 @@ private:
     void onConnectionRequest();
     void acceptOne();
     void onDataArrival(int index);
+    qsizetype dispatchMessages(int index, QByteArrayView bytes);
+    void finishArrival(int index, QByteArrayView rest);
+    void handleBacklog();
+    void releaseHeldOutput();
+    void setReadPaused(int index, bool paused);
     void onSendComplete(int index);
     void onSocketError(int index);
     void refreshCountTexts();
@@ -167,6 +182,7 @@ private:
     QTimer m_clientTimer;
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
+    bool m_backlogPosted = false;
     RegistryDatabase m_database;
     std::unique_ptr<EventEcho> m_echo; // event lines on standard output, when asked for
 

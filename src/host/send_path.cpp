@@ -13,7 +13,7 @@ void Registry::sendRaw(int index, const QByteArray& data) {
         return;
     }
     m_sockets.send(index, data);
-    if (m_sockets.unsentBytes(index) > kMaxUnsentOutput)
+    if (unsentOutput(index) > kMaxUnsentOutput)
         closeClient(index);
 }
 
