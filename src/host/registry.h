@@ -5,6 +5,7 @@
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/update_check.h"
+#include "host/write_failure_report.h"
 #include "platform/notice.h"
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
@@ -120,6 +121,9 @@ public:
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
+    // The database file was moved, replaced, cut short or removed while the
+    // registry ran: nothing is stored any more (a /healthz would say so).
+    bool databaseLost() const { return m_database.isLost(); }
     AccountSet& accounts() override { return m_database.accounts(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
@@ -195,5 +199,6 @@ private:
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
     RegistryCounters m_counters;
+    WriteFailureReport m_writeFailures;
     std::function<QDate()> m_today;
 };
