@@ -4,9 +4,13 @@
 // the owner hears of it, at most once a second for failed writes.
 #include "host/write_failure_report.h"
 #include "support/session_helpers.h"
+#include "support/registry_process.h"
 #include "support/test_files.h"
+#include "support/wire_peer.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
+#include <QTemporaryDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QtTest>
@@ -200,6 +204,44 @@ private slots:
         QVERIFY(f.reg().accounts().find(QStringLiteral("beta")));
         QVERIFY(!f.reg().accounts().find(QStringLiteral("gamma")));
         QCOMPARE(errorsIn(notices).size(), 2);
+    }
+
+    // The program itself: the error reaches standard error as one line.
+    void theProgramSaysItOnStandardError() {
+        QTemporaryDir dir;
+        put(QDir(dir.path()).filePath(QStringLiteral("server.ini")), "[TavRegistry]\nAutoAllow=True\n");
+        RegistryProcess registry;
+        const quint16 port = registry.start(dir.path());
+        QVERIFY2(port != 0, registry.errors().constData());
+        {
+            WirePeer first;
+            QVERIFY(first.connectTo(port));
+            const std::optional<QByteArray> reply = first.logIn(0, "alpha", "pw");
+            QVERIFY(reply && reply->startsWith('\0'));
+        }
+        const QString path = QDir(dir.path()).filePath(QStringLiteral("qbrx.dat"));
+        const QString other = QDir(dir.path()).filePath(QStringLiteral("other.dat"));
+        put(other, "not the registry's file");
+        QVERIFY(std::rename(QFile::encodeName(other).constData(), QFile::encodeName(path).constData()) == 0);
+
+        WirePeer second;
+        QVERIFY(second.connectTo(port));
+        QVERIFY(second.sendFrame(0, QByteArray("beta\0pw", 7)));
+        QVERIFY(!second.readMessage(3000)); // no reply: closed
+        QByteArray errors;
+        QDeadlineTimer deadline(5000);
+        while (!errors.contains("the database is lost") && !deadline.hasExpired()) {
+            registry.process().waitForReadyRead(100);
+            errors = registry.errors();
+        }
+        QList<QByteArray> lines;
+        for (const QByteArray& l : errors.split('\n'))
+            if (l.contains("the database is lost"))
+                lines << l;
+        QCOMPARE(lines.size(), qsizetype(1));
+        QVERIFY2(lines.first().contains(QFile::encodeName(path) + " has been replaced by another file"), lines.first().constData());
+        QVERIFY(registry.terminate());
+        QCOMPARE(contentOf(path), QByteArray("not the registry's file"));
     }
 
     void theReportWaitsASecondBetweenLines() {
