@@ -13,6 +13,7 @@
 #include "support/http_get.h"
 #include "support/session_helpers.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -157,11 +158,11 @@ private slots:
 
     void outputLimitIsACause() {
         Endpoint e;
-        e.f.net.setHoldOutput(true);
         placeServer(e.f, "big", 0, 1, "N", QByteArray(200, 'd'));
         const int client = e.f.connect();
-        for (int i = 0; i < 5000 && e.f.isOpen(client); ++i)
-            e.f.send(client, frame(3, QByteArray(1, '\1')));
+        // A peer that has left more than the cap unread in the kernel's queue.
+        e.f.net.setKernelQueue(client, Registry::kMaxUnsentOutput + 1);
+        e.f.reg().sendRaw(e.f.slotOf(client), QByteArray(4, 'x'));
         QVERIFY(!e.f.isOpen(client));
         QCOMPARE(metric(e.http, "tavregistry_closed_total{reason=\"output_limit\"}"), 1.0);
     }
@@ -330,10 +331,13 @@ private slots:
         QVERIFY(f.start());
         QCOMPARE(http.answer("GET", "/healthz", {}).status, 200);
         QCOMPARE(http.answer("GET", "/healthz", {}).body, QByteArray("ok\n"));
-        f.reg().setDatabaseLost(true);
+        // The database file replaced under the running registry.
+        const QString file = f.dataDir.filePath(QStringLiteral("qbrx.dat"));
+        QVERIFY(QFile::rename(file, file + QStringLiteral(".moved")));
+        QVERIFY(QFile::copy(file + QStringLiteral(".moved"), file));
+        f.reg().generalTimerTick();
         QCOMPARE(http.answer("GET", "/healthz", {}).status, 503);
         QCOMPARE(http.answer("GET", "/healthz", {}).body, QByteArray("database lost\n"));
-        f.reg().setDatabaseLost(false);
         f.reg().shutdown();
         QCOMPARE(http.answer("GET", "/healthz", {}).body, QByteArray("shutting down\n"));
     }

@@ -170,7 +170,10 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
     SystemTickClock clock;
     Registry registry(*socketLayer, clock, options);
     QObject::connect(&registry, &Registry::notice, [](NoticeSeverity severity, const QString& text) {
-        printDiagnostic(severity == NoticeSeverity::Warning ? Severity::Warning : Severity::Info, text);
+        printDiagnostic(severity == NoticeSeverity::Error     ? Severity::Error
+                        : severity == NoticeSeverity::Warning ? Severity::Warning
+                                                              : Severity::Info,
+                        text);
     });
     if (!headless)
         desktop->attach(registry);

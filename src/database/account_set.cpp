@@ -1,6 +1,7 @@
 #include "database/account_set.h"
 
 #include "database/store_failure.h"
+#include "database/write_gate.h"
 #include "database/tables.h"
 
 #include <QByteArray>
@@ -88,7 +89,7 @@ QString AccountSet::refusal(const AccountRecord& record) {
 
 // Runs a bound change; a change that touched no row means the record is gone.
 bool AccountSet::store(SqliteStatement& statement, QString* error) {
-    const SqliteStatement::Outcome outcome = statement.execute();
+    const SqliteStatement::Outcome outcome = runChange(m_gate, statement);
     if (!outcome.ran())
         return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code, duplicateName()));
     if (outcome.changes < 1)
@@ -121,7 +122,7 @@ qint64 AccountSet::add(const AccountRecord& record, QString* error) {
     m_add.bindText(4, record.Description);
     m_add.bindText(5, record.UpdateURL);
     m_add.bindOptionalInteger(6, record.Official);
-    const SqliteStatement::Outcome outcome = m_add.execute();
+    const SqliteStatement::Outcome outcome = runChange(m_gate, m_add);
     if (!outcome.ran())
         return StoreFailure::refuse<qint64>(error, StoreFailure::fromEngine(outcome.code, duplicateName()));
     return outcome.insertedKey;
@@ -189,10 +190,10 @@ bool AccountSet::removeByBookmark(qint64 bookmark, const QString& expectedUser) 
 
 bool AccountSet::clearOfficialOfAll() {
     // No record at all is not a failure.
-    return m_attached && m_clearOfficial.execute().ran();
+    return m_attached && runChange(m_gate, m_clearOfficial).ran();
 }
 
-bool AccountSet::removeAll() { return m_attached && m_removeAll.execute().ran(); }
+bool AccountSet::removeAll() { return m_attached && runChange(m_gate, m_removeAll).ran(); }
 
 QStringList AccountSet::names() const {
     QStringList result;

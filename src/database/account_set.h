@@ -2,6 +2,8 @@
 
 #include "database/sqlite_statement.h"
 
+class WriteGate;
+
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -47,6 +49,8 @@ public:
     // engine handle; false when the file's tables do not fit them.
     bool attach(const QString& connectionName);
     void detach();
+    // Every change goes through `gate` from now on (none: plainly).
+    void setWriteGate(const WriteGate* gate) { m_gate = gate; }
 
 private:
     // The checks made before anything is written; the empty text when fine.
@@ -54,6 +58,7 @@ private:
     bool store(SqliteStatement& statement, QString* error);
 
     bool m_attached = false;
+    const WriteGate* m_gate = nullptr;
     mutable SqliteStatement m_findByName, m_findByBookmark, m_names, m_count;
     SqliteStatement m_add, m_update, m_updateNameAndDescription, m_updatePassword, m_remove, m_removeByBookmark,
         m_clearOfficial, m_removeAll;

@@ -1,6 +1,7 @@
 #include "database/ban_set.h"
 
 #include "database/store_failure.h"
+#include "database/write_gate.h"
 #include "database/tables.h"
 
 #include <QByteArray>
@@ -100,7 +101,7 @@ bool BanSet::add(const BanRecord& record, QString* error) {
     m_add.bindText(3, record.IP);
     m_add.bindOptionalText(4, record.Reason);
     m_add.bindOptionalDate(5, record.UnbanDate);
-    const SqliteStatement::Outcome outcome = m_add.execute();
+    const SqliteStatement::Outcome outcome = runChange(m_gate, m_add);
     if (!outcome.ran())
         return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
                                                       QStringLiteral("A ban with that number already exists.")));
@@ -117,7 +118,7 @@ bool BanSet::update(const BanRecord& record, QString* error) {
     m_update.bindOptionalDate(3, record.UnbanDate);
     m_update.bindInteger(4, record.Number);
     m_update.bindText(5, record.Name);
-    const SqliteStatement::Outcome outcome = m_update.execute();
+    const SqliteStatement::Outcome outcome = runChange(m_gate, m_update);
     if (!outcome.ran())
         return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
                                                       QStringLiteral("A ban with that number already exists.")));
@@ -130,11 +131,11 @@ bool BanSet::remove(int number) {
     if (!m_attached)
         return false;
     m_remove.bindInteger(1, number);
-    const SqliteStatement::Outcome outcome = m_remove.execute();
+    const SqliteStatement::Outcome outcome = runChange(m_gate, m_remove);
     return outcome.ran() && outcome.changes > 0;
 }
 
-bool BanSet::removeAll() { return m_attached && m_removeAll.execute().ran(); }
+bool BanSet::removeAll() { return m_attached && runChange(m_gate, m_removeAll).ran(); }
 
 QList<BanRecord> BanSet::list() const {
     QList<BanRecord> result;

@@ -2,6 +2,8 @@
 
 #include "database/sqlite_statement.h"
 
+class WriteGate;
+
 #include <QDate>
 #include <QList>
 #include <QString>
@@ -54,11 +56,14 @@ public:
     // the file's tables do not fit them.
     bool attach(const QString& connectionName);
     void detach();
+    // Every change goes through `gate` from now on (none: plainly).
+    void setWriteGate(const WriteGate* gate) { m_gate = gate; }
 
 private:
     static QString refusal(const BanRecord& record);
 
     bool m_attached = false;
+    const WriteGate* m_gate = nullptr;
     mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
     SqliteStatement m_add, m_update, m_remove, m_removeAll;
     mutable quint64 m_addressSearches = 0;

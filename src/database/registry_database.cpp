@@ -2,6 +2,7 @@
 
 #include "database/database_file.h"
 #include "database/sqlite_schema.h"
+#include "database/store_failure.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -10,7 +11,13 @@
 #include <QUuid>
 
 RegistryDatabase::RegistryDatabase()
-    : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {}
+    : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+    m_gate.fileIsOurs = [this] { return checkFile(); };
+    m_gate.writeFailed = [this](int code) {
+        if (m_failureSink)
+            m_failureSink(StoreFailure::fromEngine(code, QStringLiteral("The record already exists.")));
+    };
+}
 
 RegistryDatabase::~RegistryDatabase() { close(); }
 
@@ -50,6 +57,19 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
                 ok = Schema::bringUpToDate(db, SqliteSchema::steps(), &failure);
         }
     }
+    if (ok) {
+        // The file as it is now, watched from here on; its expected length
+        // comes from the engine's own page count.
+        sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(m_connectionName, false));
+        SqliteStatement pageSize;
+        ok = m_watch.watch(m_path) && pageSize.prepare(handle, "PRAGMA page_size") && pageSize.next() &&
+             m_pageCount.prepare(handle, "PRAGMA page_count");
+        if (ok)
+            m_pageSize = pageSize.integer(0);
+        pageSize.done();
+        if (!ok)
+            failure = QStringLiteral("cannot watch the file");
+    }
     if (ok && !(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
         failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
         m_accounts.detach();
@@ -59,6 +79,8 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
     if (!ok) {
         if (error)
             *error = QStringLiteral("cannot open %1: %2").arg(m_path, failure);
+        m_pageCount.finalize();
+        m_watch.release();
         {
             QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
             db.close();
@@ -66,8 +88,31 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         QSqlDatabase::removeDatabase(m_connectionName);
         return false;
     }
+    m_lost = false;
+    m_accounts.setWriteGate(&m_gate);
+    m_bans.setWriteGate(&m_gate);
     m_open = true;
     return true;
+}
+
+qint64 RegistryDatabase::expectedSize() {
+    const qint64 pages = m_pageCount.next() ? m_pageCount.integer(0) : 0;
+    m_pageCount.done();
+    return pages * m_pageSize;
+}
+
+bool RegistryDatabase::checkFile() {
+    if (m_lost)
+        return false;
+    if (!m_open)
+        return true;
+    const QString why = m_watch.check(expectedSize());
+    if (why.isEmpty())
+        return true;
+    m_lost = true;
+    if (m_lostSink)
+        m_lostSink(why);
+    return false;
 }
 
 void RegistryDatabase::close() {
@@ -75,6 +120,8 @@ void RegistryDatabase::close() {
         return;
     m_accounts.detach();
     m_bans.detach();
+    m_pageCount.finalize();
+    m_watch.release();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         db.close();

@@ -2,8 +2,12 @@
 
 #include "database/account_set.h"
 #include "database/ban_set.h"
+#include "database/file_watch.h"
+#include "database/sqlite_statement.h"
+#include "database/write_gate.h"
 
 #include <QString>
+#include <functional>
 
 // qbrx.dat of one registry: its own uniquely named connection, so that
 // several registries can live in one process.
@@ -24,10 +28,31 @@ public:
     QString connectionName() const { return m_connectionName; }
     QString filePath() const { return m_path; }
 
+    // Is the open file still the file at its path, and as long as the engine
+    // expects? Once it is not, the database is lost for the rest of the run:
+    // every change is refused and nothing is written to the file again.
+    // Checked before and after every change and by the registry's timer.
+    bool checkFile();
+    bool isLost() const { return m_lost; }
+    // Told once, with what happened, when the database is found lost.
+    void setLostSink(std::function<void(const QString& why)> sink) { m_lostSink = std::move(sink); }
+    // Told of every change refused for a reason other than the record (a full
+    // disk, an I/O error, the lost file), in the registry's words.
+    void setWriteFailureSink(std::function<void(const QString& why)> sink) { m_failureSink = std::move(sink); }
+
 private:
+    qint64 expectedSize();
+
     QString m_connectionName;
     QString m_path;
     bool m_open = false;
+    bool m_lost = false;
+    FileWatch m_watch;
+    WriteGate m_gate;
+    SqliteStatement m_pageCount;
+    qint64 m_pageSize = 0;
+    std::function<void(const QString&)> m_lostSink;
+    std::function<void(const QString&)> m_failureSink;
     AccountSet m_accounts;
     BanSet m_bans;
 };

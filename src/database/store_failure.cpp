@@ -21,6 +21,8 @@ QString fromEngine(int extendedCode, const QString& duplicate) {
         return duplicate;
     case SQLITE_CONSTRAINT_NOTNULL:
         return QStringLiteral("A required field is empty.");
+    case SQLITE_READONLY_DBMOVED:
+        return QStringLiteral("The database file has been moved, replaced or removed; nothing more is written to it.");
     default:
         break;
     }

@@ -68,6 +68,9 @@ void Registry::acceptOne() {
     s.InUse = true;
     s.Mode = SessionMode::Connected;
     s.Buffer.clear();
+    s.Backlogged = false;
+    s.HeldForOutput = false;
+    s.ReadPaused = false; // a new socket is read
     s.PlayerCount = 0;
     s.LastTick = m_clock.now() - 50;
     refreshCountTexts();

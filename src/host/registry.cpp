@@ -31,6 +31,17 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
     installSessionHandlers(m_dispatcher);
     m_settings.setNoticeSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
+    m_database.setLostSink([this](const QString& why) {
+        emit notice(NoticeSeverity::Error,
+                    why + QStringLiteral("; the database is lost: registrations and changes are refused and nothing "
+                                         "is written to it until the registry is restarted"));
+    });
+    m_database.setWriteFailureSink([this](const QString& why) {
+        ++m_counters.storeWriteFailures;
+        const QString line = m_writeFailures.failed(m_clock.now(), why);
+        if (!line.isEmpty())
+            emit notice(NoticeSeverity::Error, line);
+    });
     if (m_options.echoEventsToStdout)
         m_echo = std::make_unique<EventEcho>(STDOUT_FILENO);
 
@@ -161,6 +172,9 @@ void Registry::shutdown() {
 }
 
 void Registry::generalTimerTick() {
+    m_database.checkFile();
+    if (const QString line = m_writeFailures.due(m_clock.now()); !line.isEmpty())
+        emit notice(NoticeSeverity::Error, line);
     m_frontEnd->generalTimerTick();
     checkForUpdate();
 }

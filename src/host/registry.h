@@ -5,6 +5,7 @@
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/update_check.h"
+#include "host/write_failure_report.h"
 #include "platform/notice.h"
 #include "protocol/dispatcher.h"
 #include "protocol/online_servers.h"
@@ -56,7 +57,15 @@ public:
     static constexpr int kClientTimerMs = 10;
     static constexpr int kGeneralTimerMs = 500;
     // A peer that never reads cannot make us hold more than this for it.
+    // Counted over our queue and the kernel's.
     static constexpr qint64 kMaxUnsentOutput = 1 << 20;
+    // A connection with more than this unsent is not read until it is down
+    // to half of it: a peer that does not take its replies cannot make us
+    // work for it meanwhile.
+    static constexpr qint64 kReadPauseOutput = 64 * 1024;
+    // Messages handled per connection per pass of the event loop; the rest
+    // wait in the slot's buffer (reading paused) for the next pass.
+    static constexpr int kMessagesPerPass = 32;
 
     enum class State { Created, Running, ShuttingDown, Ended };
 
@@ -96,6 +105,8 @@ public:
 
     // --- receive path ---
     void processData(int index, QByteArrayView data);
+    // Our queue and the kernel's for one connection.
+    qint64 unsentOutput(int index) const;
 
     // --- supervision and the general timer ---
     void superviseSlots();
@@ -114,11 +125,13 @@ public:
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
+    // The database file was moved, replaced, cut short or removed while the
+    // registry ran: nothing is stored any more (a /healthz would say so).
+    bool databaseLost() const { return m_database.isLost(); }
     AccountSet& accounts() override { return m_database.accounts(); }
-    // Whether the database can still be relied on: open, and not reported
-    // lost by whatever watches it (the health check reads this).
-    bool databaseHealthy() const { return m_database.isOpen() && !m_databaseLost; }
-    void setDatabaseLost(bool lost) { m_databaseLost = lost; }
+    // Whether the database can still be relied on: open and still the file
+    // at its path (the health check reads this).
+    bool databaseHealthy() const { return m_database.isOpen() && !databaseLost(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
     QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
@@ -158,6 +171,11 @@ private:
     void onConnectionRequest();
     void acceptOne();
     void onDataArrival(int index);
+    qsizetype dispatchMessages(int index, QByteArrayView bytes);
+    void finishArrival(int index, QByteArrayView rest);
+    void handleBacklog();
+    void releaseHeldOutput();
+    void setReadPaused(int index, bool paused);
     void onSendComplete(int index);
     void onSocketError(int index);
     void refreshCountTexts();
@@ -178,6 +196,7 @@ private:
     QTimer m_clientTimer;
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
+    bool m_backlogPosted = false;
     RegistryDatabase m_database;
     std::unique_ptr<EventEcho> m_echo; // event lines on standard output, when asked for
 
@@ -190,6 +209,6 @@ private:
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
     RegistryCounters m_counters;
-    bool m_databaseLost = false;
+    WriteFailureReport m_writeFailures;
     std::function<QDate()> m_today;
 };

@@ -14,7 +14,7 @@ void Registry::sendRaw(int index, const QByteArray& data) {
     }
     m_sockets.send(index, data);
     m_counters.bytesSent += quint64(data.size());
-    if (m_sockets.unsentBytes(index) > kMaxUnsentOutput)
+    if (unsentOutput(index) > kMaxUnsentOutput)
         closeClient(index, CloseReason::OutputLimit);
 }
 

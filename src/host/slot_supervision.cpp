@@ -44,4 +44,5 @@ void Registry::superviseSlots() {
             closeClient(i, CloseReason::Idle);
         }
     }
+    releaseHeldOutput();
 }

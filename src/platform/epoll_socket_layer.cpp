@@ -8,7 +8,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <sys/epoll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -136,6 +138,16 @@ void EpollSocketLayer::onReady() {
             writeOut(index);
         if (m_conn[index].generation != generation || m_conn[index].fd < 0)
             continue;
+        if (m_conn[index].readPaused) {
+            // Only a failure or a complete hang-up is reported while paused;
+            // level-triggered, it would come back every pass until handled.
+            if (ev & (EPOLLHUP | EPOLLERR)) {
+                m_conn[index].peerGone = true;
+                ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_conn[index].fd, nullptr);
+                emit error(index);
+            }
+            continue;
+        }
         if (ev & (EPOLLIN | EPOLLHUP | EPOLLERR))
             readFrom(index);
     }
@@ -168,6 +180,7 @@ bool EpollSocketLayer::acceptInto(int index) {
     c.address = std::move(w.address);
     c.peerGone = false;
     c.wantWrite = false;
+    c.readPaused = false;
     c.inbox.clear();
     c.outbox.clear();
     ++c.generation;
@@ -240,8 +253,34 @@ void EpollSocketLayer::setWriteInterest(int index, bool on) {
     if (c.wantWrite == on || c.fd < 0)
         return;
     c.wantWrite = on;
+    updateInterest(index);
+}
+
+void EpollSocketLayer::setReadPaused(int index, bool paused) {
+    if (index < 1 || index > kMaxIndex)
+        return;
+    Connection& c = m_conn[index];
+    if (c.readPaused == paused || c.fd < 0 || c.peerGone)
+        return;
+    c.readPaused = paused;
+    updateInterest(index);
+    // Bytes read before the pause and not taken are announced again.
+    if (!paused && !c.inbox.isEmpty()) {
+        const quint64 generation = c.generation;
+        QMetaObject::invokeMethod(
+            this, [this, index, generation] {
+                const Connection& now = m_conn[index];
+                if (now.fd >= 0 && now.generation == generation && !now.readPaused && !now.inbox.isEmpty())
+                    emit dataArrival(index);
+            },
+            Qt::QueuedConnection);
+    }
+}
+
+void EpollSocketLayer::updateInterest(int index) {
+    const Connection& c = m_conn[index];
     epoll_event ev{};
-    ev.events = EPOLLIN | EPOLLRDHUP | (on ? EPOLLOUT : 0u);
+    ev.events = (c.readPaused ? 0u : EPOLLIN | EPOLLRDHUP) | (c.wantWrite ? EPOLLOUT : 0u);
     ev.data.u64 = tag(index, c.generation);
     ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &ev);
 }
@@ -312,6 +351,15 @@ qint64 EpollSocketLayer::unsentBytes(int index) const {
     return m_conn[index].outbox.size();
 }
 
+qint64 EpollSocketLayer::kernelUnsentBytes(int index) const {
+    if (index < 1 || index > kMaxIndex || m_conn[index].fd < 0)
+        return 0;
+    int queued = 0;
+    if (::ioctl(m_conn[index].fd, SIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
 QByteArray EpollSocketLayer::takeData(int index) {
     if (index < 1 || index > kMaxIndex)
         return {};
@@ -334,6 +382,7 @@ void EpollSocketLayer::close(int index) {
     c.address.clear();
     c.peerGone = false;
     c.wantWrite = false;
+    c.readPaused = false;
     ++c.generation;
     --m_open;
 }

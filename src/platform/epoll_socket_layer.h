@@ -30,6 +30,8 @@ public:
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;
     qint64 unsentBytes(int index) const override;
+    qint64 kernelUnsentBytes(int index) const override;
+    void setReadPaused(int index, bool paused) override;
     QByteArray takeData(int index) override;
     void close(int index) override;
     int openCount() const override { return m_open; }
@@ -39,6 +41,7 @@ private:
         int fd = -1;
         bool peerGone = false;  // end of stream or a socket error seen
         bool wantWrite = false; // EPOLLOUT armed
+        bool readPaused = false; // EPOLLIN not armed
         QByteArray address;
         QByteArray inbox;  // read, not yet taken
         QByteArray outbox; // not yet written to the kernel
@@ -50,6 +53,7 @@ private:
     void readFrom(int index);
     void writeOut(int index);
     void setWriteInterest(int index, bool on);
+    void updateInterest(int index);
     void queueCompletion(int index);
     void deliverCompletions();
 

@@ -5,6 +5,6 @@
 
 // How serious a notice from the core is. Notices are for the owner of the
 // core (the application), never for the event view.
-enum class NoticeSeverity { Info, Warning };
+enum class NoticeSeverity { Info, Warning, Error };
 
 using NoticeSink = std::function<void(NoticeSeverity severity, const QString& text)>;

@@ -2,6 +2,9 @@
 
 #include <QTcpSocket>
 
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+
 QtSocketLayer::QtSocketLayer(QObject* parent) : SocketLayer(parent) {
     m_server.setListenBacklogSize(kListenBacklog);
     // Accept nothing ourselves beyond what the kernel queues; the registry
@@ -37,9 +40,13 @@ QTcpSocket* QtSocketLayer::at(int index) const {
 
 void QtSocketLayer::attach(int index, QTcpSocket* socket) {
     m_sockets[index] = socket;
+    m_readPaused[index] = false;
     ++m_open;
     socket->setParent(this);
-    connect(socket, &QTcpSocket::readyRead, this, [this, index] { emit dataArrival(index); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, index] {
+        if (!m_readPaused[index])
+            emit dataArrival(index);
+    });
     connect(socket, &QTcpSocket::bytesWritten, this, [this, socket, index](qint64) { noteWritten(index, socket); });
     connect(socket, &QTcpSocket::errorOccurred, this, [this, socket, index](QAbstractSocket::SocketError) {
         if (m_sockets[index] == socket)
@@ -139,6 +146,31 @@ void QtSocketLayer::deliverCompletions() {
 qint64 QtSocketLayer::unsentBytes(int index) const {
     QTcpSocket* s = at(index);
     return s ? s->bytesToWrite() : 0;
+}
+
+qint64 QtSocketLayer::kernelUnsentBytes(int index) const {
+    QTcpSocket* s = at(index);
+    int queued = 0;
+    if (!s || s->socketDescriptor() < 0 || ::ioctl(int(s->socketDescriptor()), SIOCOUTQ, &queued) != 0)
+        return 0;
+    return queued;
+}
+
+void QtSocketLayer::setReadPaused(int index, bool paused) {
+    QTcpSocket* s = at(index);
+    if (!s || m_readPaused[index] == paused)
+        return;
+    m_readPaused[index] = paused;
+    // A full read buffer makes Qt stop reading the socket: the bytes stay
+    // in the kernel. One byte is the smallest buffer Qt accepts.
+    s->setReadBufferSize(paused ? 1 : 0);
+    if (!paused && s->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(
+            this, [this, s, index] {
+                if (m_sockets[index] == s && !m_readPaused[index] && s->bytesAvailable() > 0)
+                    emit dataArrival(index);
+            },
+            Qt::QueuedConnection);
 }
 
 QByteArray QtSocketLayer::takeData(int index) {

@@ -30,6 +30,8 @@ public:
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;
     qint64 unsentBytes(int index) const override;
+    qint64 kernelUnsentBytes(int index) const override;
+    void setReadPaused(int index, bool paused) override;
     QByteArray takeData(int index) override;
     void close(int index) override;
     int openCount() const override;
@@ -47,5 +49,6 @@ private:
     std::vector<int> m_completed;
     bool m_deliveryPosted = false;
     std::array<QTcpSocket*, kMaxIndex + 1> m_sockets{};
+    std::array<bool, kMaxIndex + 1> m_readPaused{};
     int m_open = 0;
 };

@@ -12,7 +12,8 @@
 // Events are delivered as signals on the registry's thread:
 //  - connectionRequest(): at least one caller waits; the registry takes them one
 //    at a time with acceptInto() or refuse() while hasPendingConnection() is true;
-//  - dataArrival(index): bytes can be read with takeData(index);
+//  - dataArrival(index): bytes can be read with takeData(index) (never while
+//    reading that index is paused);
 //  - sendComplete(index): every byte handed to send() on that index has been
 //    written to the kernel;
 //  - error(index): the connection failed or the peer went away.
@@ -38,6 +39,14 @@ public:
     virtual void send(int index, const QByteArray& data) = 0;
     // Bytes handed to send() that have not reached the kernel yet.
     virtual qint64 unsentBytes(int index) const = 0;
+    // Bytes the kernel holds for the peer that it has not acknowledged yet
+    // (SIOCOUTQ): what a peer that does not read leaves behind beyond ours.
+    virtual qint64 kernelUnsentBytes(int index) const = 0;
+    // Stops or resumes reading a connection. While paused its bytes stay in
+    // the kernel (whose window then holds the peer back) and no dataArrival is
+    // raised for it; bytes that wait when it resumes are announced from the
+    // event loop, never from inside this call.
+    virtual void setReadPaused(int index, bool paused) = 0;
     virtual QByteArray takeData(int index) = 0;
     virtual void close(int index) = 0;
 

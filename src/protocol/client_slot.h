@@ -25,6 +25,12 @@ struct ClientSlot {
     qint64 AccountBookmark = 0; // rowid of the server's account record
     bool SessionFlag = false;
     bool CloseAfterSend = false;
+    // Fair share of the loop: reading is paused while complete messages wait
+    // in Buffer for a later pass (Backlogged) or while the peer has not taken
+    // its replies (HeldForOutput).
+    bool Backlogged = false;
+    bool HeldForOutput = false;
+    bool ReadPaused = false;
 
     // Bumped by every close: lets a caller tell that the connection it was
     // serving has ended even if the slot is taken again later.

@@ -45,7 +45,41 @@ void MemorySocketLayer::peerSends(int peerId, const QByteArray& bytes) {
     if (!p.open || p.index == 0)
         return;
     m_inbox[p.index] += bytes;
-    emit dataArrival(p.index);
+    if (!p.readPaused)
+        announce(p.index);
+}
+
+void MemorySocketLayer::announce(int index) {
+    ++attached(index)->arrivals;
+    emit dataArrival(index);
+}
+
+qsizetype MemorySocketLayer::waitingInput(int peerId) const {
+    const Peer& p = *m_peers.at(peerId - 1);
+    return p.index != 0 ? m_inbox[p.index].size() : 0;
+}
+
+qint64 MemorySocketLayer::kernelUnsentBytes(int index) const {
+    const Peer* p = attached(index);
+    return p ? p->kernelQueue : 0;
+}
+
+void MemorySocketLayer::setReadPaused(int index, bool paused) {
+    Peer* p = attached(index);
+    if (!p || p->readPaused == paused)
+        return;
+    p->readPaused = paused;
+    if (!paused && !m_inbox[index].isEmpty()) {
+        // Announced from the event loop, as a real socket would.
+        const int id = p->id;
+        QMetaObject::invokeMethod(
+            this, [this, id] {
+                const Peer& q = *m_peers[id - 1];
+                if (q.open && q.index != 0 && !q.readPaused && !m_inbox[q.index].isEmpty())
+                    announce(q.index);
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 void MemorySocketLayer::peerCloses(int peerId) { m_peers.at(peerId - 1)->peerGone = true; }
@@ -96,6 +130,7 @@ bool MemorySocketLayer::acceptInto(int index) {
     m_pending.pop_front();
     Peer& p = *m_peers[id - 1];
     p.index = index;
+    p.readPaused = false;
     m_byIndex[index] = id;
     m_inbox[index].clear();
     return true;

@@ -27,6 +27,9 @@ public:
         bool peerGone = false; // the peer closed its side
         QByteArray received;   // everything the registry sent to it
         qint64 unsent = 0;     // bytes sent but not yet "written to the kernel"
+        qint64 kernelQueue = 0; // what "the kernel" holds unacknowledged (set by the test)
+        bool readPaused = false; // the registry stopped reading it
+        int arrivals = 0;       // dataArrival raised for it
     };
 
     explicit MemorySocketLayer(QObject* parent = nullptr);
@@ -36,8 +39,13 @@ public:
     int connectPeer(const QByteArray& address = "127.0.0.1");
     // Queues several callers, then raises one connectionRequest.
     QList<int> connectPeers(int count, const QByteArray& address = "127.0.0.1");
-    // Delivers bytes from a peer as one arrival.
+    // Delivers bytes from a peer as one arrival; while the registry has paused
+    // reading, they wait (as in the kernel) and are announced on resumption.
     void peerSends(int peerId, const QByteArray& bytes);
+    // Sets what "the kernel" holds unacknowledged for the peer.
+    void setKernelQueue(int peerId, qint64 bytes) { m_peers.at(peerId - 1)->kernelQueue = bytes; }
+    // Bytes the peer sent that the registry has not taken.
+    qsizetype waitingInput(int peerId) const;
     // The peer goes away: its socket no longer reports connected.
     void peerCloses(int peerId);
     // Raises the error event for the peer's index.
@@ -66,12 +74,15 @@ public:
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;
     qint64 unsentBytes(int index) const override;
+    qint64 kernelUnsentBytes(int index) const override;
+    void setReadPaused(int index, bool paused) override;
     QByteArray takeData(int index) override;
     void close(int index) override;
     int openCount() const override;
 
 private:
     Peer* attached(int index) const;
+    void announce(int index);
 
     std::vector<std::unique_ptr<Peer>> m_peers;
     std::deque<int> m_pending;
