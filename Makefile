@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc)
 WERROR     ?= OFF
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench fuzz soak clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack clean
 
 all: build
 
@@ -56,6 +56,14 @@ fuzz: $(FUZZ_BUILD)/build.ninja
 
 soak: build
 	./$(BUILD)/bench/soak/tavsoak --registry ./$(BUILD)/src/tavregistry --seconds $(SOAK_SECONDS)
+
+# Attacks and faults against the built registry, a few minutes at most; give
+# ATTACK_BEFORE=path/to/an/older/tavregistry for a before/after table.
+ATTACK_BEFORE ?=
+ATTACK_SECONDS ?= 5
+attack: build
+	python3 bench/attack/run_attack.py --seconds $(ATTACK_SECONDS) \
+	  $(if $(ATTACK_BEFORE),before=$(ATTACK_BEFORE)) after=./$(BUILD)/src/tavregistry
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -39,6 +39,42 @@ std::unique_ptr<QTcpSocket> connectInto(Layer& l, int index) {
 class EpollSocketLayerTest : public QObject {
     Q_OBJECT
 private slots:
+    void pausedReadingLeavesBytesInTheKernel() {
+        Layer l;
+        auto client = connectInto(l, 4);
+        QVERIFY(client);
+        l.layer.setReadPaused(4, true);
+        client->write("abc");
+        client->flush();
+        QTest::qWait(100);
+        QCOMPARE(l.arrivals.count(), 0);
+        l.layer.setReadPaused(4, false);
+        QCOMPARE(l.arrivals.count(), 0); // announced from the loop, not from inside the call
+        QTRY_COMPARE(l.arrivals.count(), 1);
+        QCOMPARE(l.layer.takeData(4), QByteArray("abc"));
+        // A hang-up while paused is still reported.
+        l.layer.setReadPaused(4, true);
+        client->abort();
+        QTRY_COMPARE(l.errors.count(), 1);
+        QCOMPARE(l.errors.at(0).at(0).toInt(), 4);
+        QVERIFY(!l.layer.isConnected(4));
+    }
+
+    void theKernelsQueueOfAPeerThatDoesNotRead() {
+        Layer l;
+        auto client = connectInto(l, 5);
+        QVERIFY(client);
+        QCOMPARE(l.layer.kernelUnsentBytes(5), 0);
+        client->setReadBufferSize(1); // the client stops reading
+        const QByteArray chunk(64 * 1024, 'x');
+        for (int i = 0; i < 200 && l.layer.unsentBytes(5) == 0; ++i)
+            l.layer.send(5, chunk);
+        QTest::qWait(50);
+        // The kernel holds what the peer's window does not take.
+        QVERIFY(l.layer.kernelUnsentBytes(5) > 0);
+        QCOMPARE(l.layer.kernelUnsentBytes(99), 0);
+    }
+
     void acceptReadWriteClose() {
         Layer l;
         QVERIFY(l.listening);

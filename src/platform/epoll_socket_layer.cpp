@@ -139,9 +139,10 @@ void EpollSocketLayer::onReady() {
         if (m_conn[index].generation != generation || m_conn[index].fd < 0)
             continue;
         if (m_conn[index].readPaused) {
-            // Only a failure or a complete hang-up is reported while paused;
-            // level-triggered, it would come back every pass until handled.
-            if (ev & (EPOLLHUP | EPOLLERR)) {
+            // A hang-up or failure while paused ends the connection: what
+            // the peer sent before it is not wanted by anybody who reads
+            // replies. Level-triggered, it would come back every pass.
+            if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
                 m_conn[index].peerGone = true;
                 ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_conn[index].fd, nullptr);
                 emit error(index);
@@ -280,7 +281,7 @@ void EpollSocketLayer::setReadPaused(int index, bool paused) {
 void EpollSocketLayer::updateInterest(int index) {
     const Connection& c = m_conn[index];
     epoll_event ev{};
-    ev.events = (c.readPaused ? 0u : EPOLLIN | EPOLLRDHUP) | (c.wantWrite ? EPOLLOUT : 0u);
+    ev.events = (c.readPaused ? 0u : uint32_t(EPOLLIN)) | EPOLLRDHUP | (c.wantWrite ? EPOLLOUT : 0u);
     ev.data.u64 = tag(index, c.generation);
     ::epoll_ctl(m_epoll, EPOLL_CTL_MOD, c.fd, &ev);
 }

@@ -45,7 +45,8 @@ public:
     // Stops or resumes reading a connection. While paused its bytes stay in
     // the kernel (whose window then holds the peer back) and no dataArrival is
     // raised for it; bytes that wait when it resumes are announced from the
-    // event loop, never from inside this call.
+    // event loop, never from inside this call. A peer that hangs up while
+    // paused is reported with error() at once.
     virtual void setReadPaused(int index, bool paused) = 0;
     virtual QByteArray takeData(int index) = 0;
     virtual void close(int index) = 0;
