@@ -4,13 +4,14 @@ ASAN_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 60
+ATTACK_SECONDS ?= 15
 DATA_DIR   ?= $(CURDIR)/data
 JOBS       ?= $(shell nproc)
 # ON turns compiler warnings into errors (.ci/run sets it).
 WERROR     ?= OFF
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench fuzz soak clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack-limits clean
 
 all: build
 
@@ -56,6 +57,10 @@ fuzz: $(FUZZ_BUILD)/build.ninja
 
 soak: build
 	./$(BUILD)/bench/soak/tavsoak --registry ./$(BUILD)/src/tavregistry --seconds $(SOAK_SECONDS)
+
+# One address against the registry, per-address limits off and on (docs/reliability.md).
+attack-limits: build
+	./$(BUILD)/bench/soak/tavattack --registry ./$(BUILD)/src/tavregistry --seconds $(ATTACK_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

@@ -28,7 +28,8 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_frontEnd(&headlessFrontEnd()), m_settings(m_options.dataDir), m_updateCheck(m_options.dataDir),
       m_ownServiceManager(std::make_unique<SystemdServiceManager>(systemdConfigFor(m_options.dataDir))),
       m_serviceManager(m_ownServiceManager.get()),
-      m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
+      m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()),
+      m_limits(m_clock, [this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); }) {
     installSessionHandlers(m_dispatcher);
     m_settings.setNoticeSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
     if (m_options.echoEventsToStdout)
@@ -162,6 +163,7 @@ void Registry::shutdown() {
 
 void Registry::generalTimerTick() {
     m_frontEnd->generalTimerTick();
+    m_limits.sweep();
     checkForUpdate();
 }
 

@@ -2,6 +2,7 @@
 
 #include "database/registry_database.h"
 #include "host/access_rate.h"
+#include "host/address_limits.h"
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/update_check.h"
@@ -110,6 +111,7 @@ public:
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
+    const RegistryDatabase& database() const { return m_database; }
     AccountSet& accounts() override { return m_database.accounts(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
@@ -126,6 +128,14 @@ public:
 
     RegistryCounters& counters() override { return m_counters; }
     const RegistryCounters& counters() const { return m_counters; }
+
+    // The per-address limits ([limits] of tavregistry.conf). New values apply
+    // at once; slots already held stay even under a lower cap.
+    void setLimits(const LimitSettings& settings) { m_limits.apply(settings); }
+    CallerLimits& callerLimits() override { return m_limits; }
+    AddressLimits& addressLimits() { return m_limits; }
+    const AddressLimits& addressLimits() const { return m_limits; }
+    int slotsHeldBy(QByteArrayView ip) const { return m_clients.slotsHeldBy(ip); }
 
     QString captionText() const;
     QString trayTipText() const;
@@ -149,6 +159,8 @@ signals:
 private:
     void onConnectionRequest();
     void acceptOne();
+    // The full notice to the waiting caller, which is then dropped; the count does not change.
+    void refuseAsFull();
     void onDataArrival(int index);
     void onSendComplete(int index);
     void onSocketError(int index);
@@ -178,6 +190,7 @@ private:
     ProcessStarter* m_processStarter;
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
+    AddressLimits m_limits;
     RegistryCounters m_counters;
     std::function<QDate()> m_today;
 };

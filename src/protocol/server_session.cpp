@@ -63,6 +63,13 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
         replyThenClose(session, slot, Reply::Refused);
         return;
     }
+    // Past its hourly allowance an address hears what it hears when new
+    // accounts are not allowed.
+    if (!session.callerLimits().registrationAllowed(session.slot(slot).IP)) {
+        session.counters().count(RegistrationResult::RateLimited);
+        replyThenClose(session, slot, Reply::Refused);
+        return;
+    }
     AccountSet& accounts = session.accounts();
     if (accounts.find(text(name))) {
         replyThenClose(session, slot, Reply::NameTaken);
@@ -87,6 +94,7 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
         return;
     }
 
+    session.callerLimits().accountCreated(s.IP);
     s.ServerId = name.toByteArray();
     session.logEvent(QStringLiteral("New account ") + text(name) + QStringLiteral(" created from ") + ipText(s));
     s.ServerName = QByteArrayLiteral("<untitled>");
@@ -100,12 +108,20 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
 }
 
 void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
+    CallerLimits& limits = session.callerLimits();
+    // A locked-out address learns nothing, not even whether the name exists.
+    if (limits.loginLockedOut(session.slot(slot).IP)) {
+        session.counters().count(LoginKind::Server, LoginResult::LockedOut);
+        session.closeClient(slot);
+        return;
+    }
     if (payload.isEmpty()) {
         session.closeClient(slot);
         return;
     }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
+        limits.loginFailed(session.slot(slot).IP);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
@@ -113,11 +129,13 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     s.ServerId = PayloadFields::before(payload, p).toByteArray();
     const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
     if (!account) {
+        limits.loginFailed(s.IP);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
     const QByteArray given = CodePage::upper(PayloadFields::after(payload, p));
     if (given != CodePage::upper(CodePage::fromUnicode(account->Password))) {
+        limits.loginFailed(s.IP);
         replyThenClose(session, slot, Reply::WrongPassword);
         return;
     }
