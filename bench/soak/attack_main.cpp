@@ -99,6 +99,7 @@ const std::string kListEnd("\xff\x04", 2);
 struct Legitimate {
     std::vector<double> latencies;
     int attempts = 0, full = 0, failed = 0;
+    int noConnection = 0, timedOut = 0, closed = 0; // the failures by kind
 };
 
 // One whole list, page after page, on a new connection.
@@ -108,6 +109,7 @@ void fetchList(int port, Legitimate& out) {
     const int fd = connectFrom(kLegitimate, port);
     if (fd < 0) {
         ++out.failed;
+        ++out.noConnection;
         return;
     }
     std::string in, m;
@@ -115,12 +117,15 @@ void fetchList(int port, Legitimate& out) {
     for (;;) {
         if (!sendAll(fd, Wire::frame(3, std::string(1, char(start))))) {
             ++out.failed;
+            ++out.closed;
             break;
         }
         bool pageDone = false;
         while (!pageDone) {
-            if (readMessage(fd, in, m, 3000) != Read::Message) {
+            const Read r = readMessage(fd, in, m, 3000);
+            if (r != Read::Message) {
                 ++out.failed;
+                ++(r == Read::Closed ? out.closed : out.timedOut);
                 resetClose(fd);
                 return;
             }
@@ -248,7 +253,7 @@ std::string exhaustSlots(int port, std::atomic<bool>& stop) {
             continue;
         }
         std::string in, m;
-        if (readMessage(fd, in, m, 30) == Read::Message && m == kFullMessage) {
+        if (readMessage(fd, in, m, 5) == Read::Message && m == kFullMessage) {
             ++refused;
             resetClose(fd);
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -362,7 +367,7 @@ int main(int argc, char** argv) {
           "--limits-list_queries_per_second", "50"}},
     };
 
-    std::printf("| Attack | Limits | What the attacker got | Legitimate list p50 / p99 | Legitimate lists refused \"full\" / failed / asked | Registry CPU | RSS |\n");
+    std::printf("| Attack | Limits | What the attacker got | Legitimate list p50 / p99 | Legitimate lists refused \"full\" / failed (no connection, timed out, closed) / asked | Registry CPU | RSS |\n");
     std::printf("|---|---|---|---|---|---|---|\n");
     for (const Mode& mode : modes) {
         const std::filesystem::path dir =
@@ -391,10 +396,10 @@ int main(int argc, char** argv) {
         outcomes.push_back(runPhase(registry, seconds, "registration spam",
                                     [port](std::atomic<bool>& stop) { return spamRegistrations(port, stop); }));
         for (const Outcome& o : outcomes)
-            std::printf("| %s | %s | %s | %.2f / %.2f ms | %d / %d / %d | %.0f%% | %.1f MiB |\n", o.attack.c_str(),
-                        mode.name, o.measure.c_str(), percentile(o.legit.latencies, 0.5),
-                        percentile(o.legit.latencies, 0.99), o.legit.full, o.legit.failed, o.legit.attempts,
-                        o.cpuPercent, double(o.rssKb) / 1024.0);
+            std::printf("| %s | %s | %s | %.2f / %.2f ms | %d / %d (%d, %d, %d) / %d | %.0f%% | %.1f MiB |\n",
+                        o.attack.c_str(), mode.name, o.measure.c_str(), percentile(o.legit.latencies, 0.5),
+                        percentile(o.legit.latencies, 0.99), o.legit.full, o.legit.failed, o.legit.noConnection,
+                        o.legit.timedOut, o.legit.closed, o.legit.attempts, o.cpuPercent, double(o.rssKb) / 1024.0);
         std::fflush(stdout);
         for (int fd : servers)
             ::close(fd);
