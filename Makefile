@@ -4,13 +4,14 @@ ASAN_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 60
+ATTACK_SECONDS ?= 15
 DATA_DIR   ?= $(CURDIR)/data
 JOBS       ?= $(shell nproc)
 # ON turns compiler warnings into errors (.ci/run sets it).
 WERROR     ?= OFF
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack attack-limits clean
 
 all: build
 
@@ -64,6 +65,10 @@ ATTACK_SECONDS ?= 5
 attack: build
 	python3 bench/attack/run_attack.py --seconds $(ATTACK_SECONDS) \
 	  $(if $(ATTACK_BEFORE),before=$(ATTACK_BEFORE)) after=./$(BUILD)/src/tavregistry
+
+# One address against the registry, per-address limits off and on (docs/reliability.md).
+attack-limits: build
+	./$(BUILD)/bench/soak/tavattack --registry ./$(BUILD)/src/tavregistry --seconds $(ATTACK_SECONDS)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

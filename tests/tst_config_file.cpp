@@ -165,7 +165,11 @@ private slots:
         cl = CommandLine::parse({"tavregistryd", "--limits-no-such-key"});
         QCOMPARE(cl.errorText, QStringLiteral("option --limits-no-such-key needs a value"));
         const QString help = CommandLine::helpText("tavregistryd");
-        for (const char* option : {"--config FILE", "--SECTION-KEY VALUE", "SIGHUP", "SIGQUIT", "JOURNAL_STREAM"})
+        for (const char* option : {"--config FILE", "--SECTION-KEY VALUE", "SIGHUP", "SIGQUIT", "JOURNAL_STREAM",
+                                   "--limits-connections_per_address N", "--limits-login_failures N",
+                                   "--limits-login_window S", "--limits-lockout S",
+                                   "--limits-registrations_per_hour N", "--limits-list_queries_per_second N",
+                                   "--limits-exempt LIST", "--limits-operator_from LIST"})
             QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 };

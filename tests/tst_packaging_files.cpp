@@ -1,8 +1,6 @@
 // The files shipped for a system service: the D-Bus policy, the sysusers
 // entry, the packaged unit, the configuration file, and how far systemd's
 // own analysis finds both units (packaged and generated) confined.
-#include "host/registry_config.h"
-#include "platform/config_file.h"
 #include "platform/service_manager.h"
 #include "support/test_files.h"
 
@@ -141,46 +139,6 @@ private slots:
         const double exposure = m.captured(1).toDouble();
         qInfo("exposure %s: %.1f", QTest::currentDataTag(), exposure);
         QVERIFY2(exposure <= 2.5, qPrintable(output));
-    }
-
-    // Every section and key the registry knows is in the shipped file,
-    // commented out with its default; uncommented, the file sets exactly the
-    // defaults, and as shipped it sets nothing.
-    void configurationFileListsEveryKeyCommentedOut() {
-        const QByteArray text = contents(shipped(QStringLiteral("tavregistry.conf")));
-        QVERIFY(text != "<missing>");
-        static const QRegularExpression section(QStringLiteral("^# \\[([a-z]+)\\]$"));
-        static const QRegularExpression key(QStringLiteral("^# ([a-z0-9-]+) = (.*)$"));
-        QByteArray uncommented;
-        QStringList found;
-        QString current;
-        for (const QByteArray& raw : text.split('\n')) {
-            const QString line = QString::fromUtf8(raw);
-            QVERIFY2(line.isEmpty() || line.startsWith(QLatin1Char('#')), qPrintable(line));
-            if (const auto m = section.match(line); m.hasMatch()) {
-                current = m.captured(1);
-                found << current;
-                uncommented += "[" + m.captured(1).toUtf8() + "]\n";
-            } else if (const auto k = key.match(line); k.hasMatch()) {
-                found << current + QLatin1Char('.') + k.captured(1);
-                uncommented += k.captured(1).toUtf8() + " = " + k.captured(2).toUtf8() + "\n";
-            }
-        }
-        QStringList expected;
-        for (const ConfigSection& s : registryConfigSchema()) {
-            expected << s.name;
-            for (const ConfigKey& k : s.keys)
-                expected << s.name + QLatin1Char('.') + k.name;
-        }
-        QCOMPARE(found, expected);
-        const ConfigValues defaults = ConfigValues::defaults(registryConfigSchema());
-        QString error;
-        const auto asShipped = ConfigFile::parse(registryConfigSchema(), text, QStringLiteral("shipped"), &error);
-        QVERIFY2(asShipped.has_value(), qPrintable(error));
-        QVERIFY(*asShipped == defaults);
-        const auto opened = ConfigFile::parse(registryConfigSchema(), uncommented, QStringLiteral("opened"), &error);
-        QVERIFY2(opened.has_value(), qPrintable(error));
-        QVERIFY(*opened == defaults);
     }
 };
 

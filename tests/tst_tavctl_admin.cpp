@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,6 +125,24 @@ private slots:
         QCOMPARE(tavctl({"find-server", "ghost"}).out, QString("0\n"));
         QCOMPARE(tavctl({"frobnicate"}).code, 2);
         QCOMPARE(tavctl({}).code, 2);
+    }
+
+    void checkAddressSaysWhy() {
+        QVERIFY(tavctl({"add-ban", "wide", "10.70.0.0"}).code == 0);
+        Run r = tavctl({"check-address", "10.70.7.9"});
+        QCOMPARE(r.code, 0);
+        QVERIFY2(QRegularExpression("^banned by ban \\d+ \\(\"wide\"\\) for ever, matching its /16 form 10\\.70\\.0\\.0\n$")
+                     .match(r.out)
+                     .hasMatch(),
+                 qPrintable(r.out));
+        QCOMPARE(tavctl({"check-address", "192.0.2.1"}).out, QString("admitted\n"));
+        const QJsonObject json = QJsonDocument::fromJson(tavctl({"--json", "check-address", "::1"}).out.toUtf8()).object();
+        QCOMPARE(json, (QJsonObject{{"address", "::1"}, {"verdict", "admitted"}}));
+        r = tavctl({"check-address", "10.70.7"});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(r.err, QString("tavctl: '10.70.7' is not an IPv4 or IPv6 address\n"));
+        QCOMPARE(tavctl({"check-address"}).code, 2);
+        QCOMPARE(tavctl({"delete-ban", "wide"}).code, 0);
     }
 
     void messageTextsMustFitOneFrame() {

@@ -22,7 +22,8 @@ RegistryChild::~RegistryChild() {
         ::close(m_out);
 }
 
-bool RegistryChild::start(const std::string& binary, const std::string& dataDir, std::string* why) {
+bool RegistryChild::start(const std::string& binary, const std::string& dataDir, std::string* why,
+                          const std::vector<std::string>& extra) {
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
         *why = std::strerror(errno);
@@ -31,8 +32,13 @@ bool RegistryChild::start(const std::string& binary, const std::string& dataDir,
     m_pid = ::fork();
     if (m_pid == 0) {
         ::dup2(pipeFds[1], STDOUT_FILENO);
-        ::execl(binary.c_str(), binary.c_str(), "--headless", "--bus", "none", "--port", "0", "--listen",
-                "127.0.0.1", "--data-dir", dataDir.c_str(), static_cast<char*>(nullptr));
+        std::vector<const char*> argv{binary.c_str(), "--headless", "--bus",          "none",
+                                      "--port",       "0",          "--listen",       "127.0.0.1",
+                                      "--data-dir",   dataDir.c_str()};
+        for (const std::string& e : extra)
+            argv.push_back(e.c_str());
+        argv.push_back(nullptr);
+        ::execv(binary.c_str(), const_cast<char* const*>(argv.data()));
         std::perror("exec tavregistry");
         ::_exit(127);
     }

@@ -2,6 +2,7 @@
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 // The tavregistry process under test: started headless on a free port, its
 // standard output drained so that it never blocks on it.
@@ -9,7 +10,9 @@ class RegistryChild {
 public:
     ~RegistryChild();
     // Starts it and waits for the start-up line; false with a reason.
-    bool start(const std::string& binary, const std::string& dataDir, std::string* why);
+    // `extra` goes after the usual arguments (the limits of an attack run).
+    bool start(const std::string& binary, const std::string& dataDir, std::string* why,
+               const std::vector<std::string>& extra = {});
     int port() const { return m_port; }
     pid_t pid() const { return m_pid; }
     int outputFd() const { return m_out; }

@@ -166,3 +166,7 @@ short ControlBusObject::OptionCount() { return ControlOperations::kOptionCount; 
 QStringList ControlBusObject::ListAccounts() { return m_operations.ListAccounts(); }
 
 QStringList ControlBusObject::ListBans() { return m_operations.ListBans(); }
+
+QString ControlBusObject::CheckAddress(const QString& IP) {
+    return answer<QString>([&] { return m_operations.CheckAddress(IP); });
+}

@@ -71,6 +71,7 @@ public:
     short OptionCount();
     QStringList ListAccounts();
     QStringList ListBans();
+    QString CheckAddress(const QString& IP);
 
 private:
     QDBusMessage properties(const QDBusMessage& message);

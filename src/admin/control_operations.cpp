@@ -3,12 +3,14 @@
 #include "database/account_set.h"
 #include "database/ban_set.h"
 #include "database/registry_database.h"
+#include "host/address_verdict.h"
 #include "host/registry.h"
 #include "platform/code_page.h"
 #include "protocol/framing.h"
 #include "protocol/server_messages.h"
 
 #include <QDate>
+#include <QDateTime>
 
 namespace {
 
@@ -299,4 +301,13 @@ QStringList ControlOperations::ListBans() const {
     for (const BanRecord& ban : m_registry.database().bans().list())
         names.append(ban.Name);
     return names;
+}
+
+QString ControlOperations::CheckAddress(const QString& IP) const {
+    const std::optional<QString> verdict =
+        addressVerdict(m_registry, IP, m_registry.today(), QDateTime::currentDateTimeUtc());
+    if (!verdict)
+        throw CallError{CallError::Kind::InvalidArgument,
+                        QStringLiteral("'%1' is not an IPv4 or IPv6 address").arg(IP.left(64))};
+    return *verdict;
 }

@@ -49,6 +49,9 @@ public:
     void DeleteBan(const QString& BanName, QString& ErrData);
     QStringList ListAccounts() const;
     QStringList ListBans() const;
+    // What a caller from the address would meet now; an invalid address is
+    // an InvalidArgument error.
+    QString CheckAddress(const QString& IP) const;
 
 private:
     void requireSlotIndex(int index) const;

@@ -8,6 +8,7 @@
 #include "app/diagnostics.h"
 #include "app/service_pulse.h"
 #include "app/signal_bridge.h"
+#include "host/limit_settings.h"
 #include "host/registry.h"
 #include "host/registry_config.h"
 #include "platform/build_version.h"
@@ -90,7 +91,7 @@ bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
-void reloadConfiguration(Configuration& configuration) {
+void reloadConfiguration(Configuration& configuration, Registry& registry) {
     QStringList notices;
     QString error;
     if (!configuration.reload(&notices, &error)) {
@@ -99,6 +100,7 @@ void reloadConfiguration(Configuration& configuration) {
     }
     for (const QString& notice : notices)
         printDiagnostic(Severity::Warning, notice);
+    registry.setLimits(LimitSettings::fromConfig(configuration.values()));
     const QString path = configuration.path();
     printDiagnostic(Severity::Info, path.isEmpty() ? QStringLiteral("configuration reloaded (no file: defaults)")
                                                    : QStringLiteral("configuration reloaded from ") + path);
@@ -169,6 +171,7 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
         socketLayer = std::make_unique<EpollSocketLayer>();
     SystemTickClock clock;
     Registry registry(*socketLayer, clock, options);
+    registry.setLimits(LimitSettings::fromConfig(configuration.values()));
     QObject::connect(&registry, &Registry::notice, [](NoticeSeverity severity, const QString& text) {
         printDiagnostic(severity == NoticeSeverity::Error     ? Severity::Error
                         : severity == NoticeSeverity::Warning ? Severity::Warning
@@ -181,7 +184,7 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
     SignalBridge signals_;
     QObject::connect(&signals_, &SignalBridge::terminationRequested, &registry, &Registry::shutdown);
     QObject::connect(&signals_, &SignalBridge::reloadRequested, app.get(),
-                     [&configuration] { reloadConfiguration(configuration); });
+                     [&configuration, &registry] { reloadConfiguration(configuration, registry); });
     QObject::connect(&signals_, &SignalBridge::ignoredSignal, app.get(), [](int signo) {
         printDiagnostic(Severity::Info, QStringLiteral("signal %1 ignored").arg(signo));
     });

@@ -25,6 +25,7 @@ public:
     bool isOpen() const { return m_open; }
     AccountSet& accounts() { return m_accounts; }
     BanSet& bans() { return m_bans; }
+    const BanSet& bans() const { return m_bans; }
     QString connectionName() const { return m_connectionName; }
     QString filePath() const { return m_path; }
 

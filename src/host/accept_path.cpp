@@ -14,7 +14,32 @@ void Registry::onConnectionRequest() {
         acceptOne();
 }
 
+void Registry::refuseAsFull() {
+    ClientSlot& overflow = m_clients[SlotTable::kOverflowSlot];
+    if (overflow.InUse) {
+        // The overflow slot is still delivering an earlier notice; this
+        // caller gets the same notice on a socket of its own.
+        m_sockets.refuse(FixedFrame::fullNotice());
+        m_counters.bytesSent += FixedFrame::fullNotice().size();
+        return;
+    }
+    m_sockets.acceptInto(SlotTable::kOverflowSlot);
+    overflow.CloseAfterSend = true;
+    overflow.InUse = true;
+    sendRaw(SlotTable::kOverflowSlot, FixedFrame::fullNotice());
+}
+
 void Registry::acceptOne() {
+    if (m_limits.settings().connectionsPerAddress > 0) {
+        // An address at its cap hears what a caller hears when every slot is
+        // taken, and is dropped the same way: one address cannot fill the table.
+        const QByteArray ip = m_sockets.pendingAddress();
+        if (m_limits.connectionRefused(ip, slotsHeldBy(ip))) {
+            m_counters.count(Refusal::PerAddress);
+            refuseAsFull();
+            return;
+        }
+    }
     int k = findFreeSlot();
     if (k == 0) {
         // Hang-ups not yet handled in this pass must not make a caller hear
@@ -27,19 +52,8 @@ void Registry::acceptOne() {
     if (k == 0) {
         // All regular slots are busy: tell the caller and drop it once the
         // notice has left. Nothing is logged and the count does not change.
-        ClientSlot& overflow = m_clients[SlotTable::kOverflowSlot];
         m_counters.count(Refusal::Full);
-        if (overflow.InUse) {
-            // The overflow slot is still delivering an earlier notice; this
-            // caller gets the same notice on a socket of its own.
-            m_sockets.refuse(FixedFrame::fullNotice());
-            m_counters.bytesSent += FixedFrame::fullNotice().size();
-            return;
-        }
-        m_sockets.acceptInto(SlotTable::kOverflowSlot);
-        overflow.CloseAfterSend = true;
-        overflow.InUse = true;
-        sendRaw(SlotTable::kOverflowSlot, FixedFrame::fullNotice());
+        refuseAsFull();
         return;
     }
 

@@ -28,7 +28,8 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
       m_frontEnd(&headlessFrontEnd()), m_settings(m_options.dataDir), m_updateCheck(m_options.dataDir),
       m_ownServiceManager(std::make_unique<SystemdServiceManager>(systemdConfigFor(m_options.dataDir))),
       m_serviceManager(m_ownServiceManager.get()),
-      m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()) {
+      m_ownProcessStarter(std::make_unique<DetachedProcessStarter>()), m_processStarter(m_ownProcessStarter.get()),
+      m_limits(m_clock, [this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); }) {
     installSessionHandlers(m_dispatcher);
     m_settings.setNoticeSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
     m_database.setLostSink([this](const QString& why) {
@@ -176,6 +177,7 @@ void Registry::generalTimerTick() {
     if (const QString line = m_writeFailures.due(m_clock.now()); !line.isEmpty())
         emit notice(NoticeSeverity::Error, line);
     m_frontEnd->generalTimerTick();
+    m_limits.sweep();
     checkForUpdate();
 }
 

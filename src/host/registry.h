@@ -2,6 +2,7 @@
 
 #include "database/registry_database.h"
 #include "host/access_rate.h"
+#include "host/address_limits.h"
 #include "host/event_log.h"
 #include "host/settings.h"
 #include "host/update_check.h"
@@ -125,8 +126,9 @@ public:
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
+    const RegistryDatabase& database() const { return m_database; }
     // The database file was moved, replaced, cut short or removed while the
-    // registry ran: nothing is stored any more (a /healthz would say so).
+    // registry ran: nothing is stored any more (/healthz says so).
     bool databaseLost() const { return m_database.isLost(); }
     AccountSet& accounts() override { return m_database.accounts(); }
     // Whether the database can still be relied on: open and still the file
@@ -147,6 +149,14 @@ public:
 
     RegistryCounters& counters() override { return m_counters; }
     const RegistryCounters& counters() const { return m_counters; }
+
+    // The per-address limits ([limits] of tavregistry.conf). New values apply
+    // at once; slots already held stay even under a lower cap.
+    void setLimits(const LimitSettings& settings) { m_limits.apply(settings); }
+    CallerLimits& callerLimits() override { return m_limits; }
+    AddressLimits& addressLimits() { return m_limits; }
+    const AddressLimits& addressLimits() const { return m_limits; }
+    int slotsHeldBy(QByteArrayView ip) const { return m_clients.slotsHeldBy(ip); }
 
     QString captionText() const;
     QString trayTipText() const;
@@ -170,6 +180,8 @@ signals:
 private:
     void onConnectionRequest();
     void acceptOne();
+    // The full notice to the waiting caller, which is then dropped; the count does not change.
+    void refuseAsFull();
     void onDataArrival(int index);
     qsizetype dispatchMessages(int index, QByteArrayView bytes);
     void finishArrival(int index, QByteArrayView rest);
@@ -208,6 +220,7 @@ private:
     ProcessStarter* m_processStarter;
     bool m_attachedToServiceManager = false;
     AccessRate m_accessRate;
+    AddressLimits m_limits;
     RegistryCounters m_counters;
     WriteFailureReport m_writeFailures;
     std::function<QDate()> m_today;

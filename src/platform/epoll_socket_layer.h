@@ -26,6 +26,7 @@ public:
     bool hasPendingConnection() const override { return !m_accepted.empty(); }
     bool acceptInto(int index) override;
     void refuse(const QByteArray& notice) override;
+    QByteArray pendingAddress() override { return m_accepted.empty() ? QByteArray() : m_accepted.front().address; }
     QByteArray remoteAddress(int index) const override;
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;

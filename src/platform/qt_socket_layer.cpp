@@ -4,6 +4,20 @@
 
 #include <linux/sockios.h>
 #include <sys/ioctl.h>
+#include <utility>
+
+namespace {
+// IPv4 callers on a dual-stack listener come as mapped addresses; they are
+// written dotted, as the epoll layer writes them.
+QByteArray addressOf(const QTcpSocket& socket) {
+    const QHostAddress addr = socket.peerAddress();
+    bool ok = false;
+    const quint32 v4 = addr.toIPv4Address(&ok);
+    if (ok)
+        return QHostAddress(v4).toString().toLatin1();
+    return addr.toString().toLatin1();
+}
+} // namespace
 
 QtSocketLayer::QtSocketLayer(QObject* parent) : SocketLayer(parent) {
     m_server.setListenBacklogSize(kListenBacklog);
@@ -28,9 +42,32 @@ bool QtSocketLayer::listen(const QHostAddress& address, quint16 port, QString* e
 
 quint16 QtSocketLayer::localPort() const { return m_server.serverPort(); }
 
-void QtSocketLayer::stopListening() { m_server.close(); }
+void QtSocketLayer::stopListening() {
+    m_server.close();
+    if (m_next) {
+        m_next->abort();
+        m_next->deleteLater();
+        m_next = nullptr;
+    }
+}
 
-bool QtSocketLayer::hasPendingConnection() const { return m_server.hasPendingConnections(); }
+bool QtSocketLayer::hasPendingConnection() const { return m_next || m_server.hasPendingConnections(); }
+
+QTcpSocket* QtSocketLayer::takeNext() {
+    if (m_next)
+        return std::exchange(m_next, nullptr);
+    return m_server.nextPendingConnection();
+}
+
+QByteArray QtSocketLayer::pendingAddress() {
+    if (!m_next) {
+        m_next = m_server.nextPendingConnection();
+        if (!m_next)
+            return {};
+        m_next->setParent(this);
+    }
+    return addressOf(*m_next);
+}
 
 QTcpSocket* QtSocketLayer::at(int index) const {
     if (index < 1 || index > kMaxIndex)
@@ -57,7 +94,7 @@ void QtSocketLayer::attach(int index, QTcpSocket* socket) {
 bool QtSocketLayer::acceptInto(int index) {
     if (index < 1 || index > kMaxIndex)
         return false;
-    QTcpSocket* socket = m_server.nextPendingConnection();
+    QTcpSocket* socket = takeNext();
     if (!socket)
         return false;
     close(index);
@@ -74,7 +111,7 @@ bool QtSocketLayer::acceptInto(int index) {
 }
 
 void QtSocketLayer::refuse(const QByteArray& notice) {
-    QTcpSocket* socket = m_server.nextPendingConnection();
+    QTcpSocket* socket = takeNext();
     if (!socket)
         return;
     socket->setParent(this);
@@ -97,14 +134,7 @@ void QtSocketLayer::refuse(const QByteArray& notice) {
 
 QByteArray QtSocketLayer::remoteAddress(int index) const {
     QTcpSocket* s = at(index);
-    if (!s)
-        return {};
-    QHostAddress addr = s->peerAddress();
-    bool ok = false;
-    const quint32 v4 = addr.toIPv4Address(&ok);
-    if (ok)
-        return QHostAddress(v4).toString().toLatin1();
-    return addr.toString().toLatin1();
+    return s ? addressOf(*s) : QByteArray();
 }
 
 bool QtSocketLayer::isConnected(int index) const {

@@ -26,6 +26,7 @@ public:
     bool hasPendingConnection() const override;
     bool acceptInto(int index) override;
     void refuse(const QByteArray& notice) override;
+    QByteArray pendingAddress() override;
     QByteArray remoteAddress(int index) const override;
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;
@@ -39,11 +40,15 @@ public:
 private:
     void attach(int index, QTcpSocket* socket);
     QTcpSocket* at(int index) const;
+    // The next waiting caller, taken from the server's queue (or the one
+    // pendingAddress() already took out to read its address).
+    QTcpSocket* takeNext();
 
     void noteWritten(int index, QTcpSocket* socket);
     void deliverCompletions();
 
     QTcpServer m_server;
+    QTcpSocket* m_next = nullptr; // taken out by pendingAddress(), not yet placed
     // Completions are delivered from the event loop, never from inside send(),
     // so that a handler that sends is not re-entered by the close it may cause.
     std::vector<int> m_completed;

@@ -33,6 +33,10 @@ public:
     // Takes the next waiting caller outside the slot table, sends `notice` and
     // closes it once the notice has left; the registry forgets it at once.
     virtual void refuse(const QByteArray& notice) = 0;
+    // The address of the caller acceptInto() or refuse() would take next, in
+    // the form remoteAddress() gives; empty when none waits. The caller stays
+    // waiting.
+    virtual QByteArray pendingAddress() = 0;
 
     virtual QByteArray remoteAddress(int index) const = 0;
     virtual bool isConnected(int index) const = 0;

@@ -92,6 +92,12 @@ void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     const int start = static_cast<unsigned char>(payload[0]);
     if (start == 0)
         return;
+    // Over its rate the query is dropped unanswered and unlogged; the
+    // connection stays, as a client that asks too fast may still be honest.
+    if (!session.callerLimits().takeListQuery(session.slot(slot).IP)) {
+        ++session.counters().listQueriesIgnored;
+        return;
+    }
     const QByteArray reply = buildReply(session.clients(), start);
     if (reply.isEmpty()) {
         session.closeClient(slot);

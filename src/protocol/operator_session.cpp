@@ -52,15 +52,32 @@ bool versionMatches(QByteArrayView payload) {
 }
 
 void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
+    CallerLimits& limits = session.callerLimits();
+    const QByteArray ip = session.slot(slot).IP;
+    if (limits.loginLockedOut(ip)) {
+        session.counters().count(LoginKind::Operator, LoginResult::LockedOut);
+        session.closeClient(slot);
+        return;
+    }
+    // Refused like wrong codes, and counted as a failure like them: the
+    // caller cannot tell which of the two it met.
+    if (!limits.operatorLoginAllowed(ip)) {
+        session.counters().count(LoginKind::Operator, LoginResult::NotAllowedFrom);
+        limits.loginFailed(ip);
+        session.closeClient(slot);
+        return;
+    }
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
         session.counters().count(LoginKind::Operator, LoginResult::Malformed);
+        limits.loginFailed(ip);
         session.closeClient(slot);
         return;
     }
     if (CodePage::upper(PayloadFields::before(payload, p)) != kFirstAccessCode ||
         CodePage::upper(PayloadFields::after(payload, p)) != kSecondAccessCode) {
         session.counters().count(LoginKind::Operator, LoginResult::WrongPassword);
+        limits.loginFailed(ip);
         session.closeClient(slot);
         return;
     }

@@ -68,6 +68,13 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
         replyThenClose(session, slot, Reply::Refused);
         return;
     }
+    // Past its hourly allowance an address hears what it hears when new
+    // accounts are not allowed.
+    if (!session.callerLimits().registrationAllowed(session.slot(slot).IP)) {
+        session.counters().count(RegistrationResult::RateLimited);
+        replyThenClose(session, slot, Reply::Refused);
+        return;
+    }
     AccountSet& accounts = session.accounts();
     if (accounts.find(text(name))) {
         counters.count(RegistrationResult::Exists);
@@ -94,6 +101,7 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
         return;
     }
 
+    session.callerLimits().accountCreated(s.IP);
     s.ServerId = name.toByteArray();
     session.logEvent(QStringLiteral("New account ") + text(name) + QStringLiteral(" created from ") + ipText(s));
     s.ServerName = QByteArrayLiteral("<untitled>");
@@ -110,6 +118,13 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
 
 void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     auto counted = [&session](LoginResult result) { session.counters().count(LoginKind::Server, result); };
+    CallerLimits& limits = session.callerLimits();
+    // A locked-out address learns nothing, not even whether the name exists.
+    if (limits.loginLockedOut(session.slot(slot).IP)) {
+        counted(LoginResult::LockedOut);
+        session.closeClient(slot);
+        return;
+    }
     if (payload.isEmpty()) {
         counted(LoginResult::Malformed);
         session.closeClient(slot);
@@ -118,6 +133,7 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     const qsizetype p = PayloadFields::separatorPosition(payload);
     if (!PayloadFields::splitsInTwo(payload, p)) {
         counted(LoginResult::Malformed);
+        limits.loginFailed(session.slot(slot).IP);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
@@ -126,12 +142,14 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
     if (!account) {
         counted(LoginResult::Unknown);
+        limits.loginFailed(s.IP);
         replyThenCloseWhenSent(session, slot, Reply::Refused);
         return;
     }
     const QByteArray given = CodePage::upper(PayloadFields::after(payload, p));
     if (given != CodePage::upper(CodePage::fromUnicode(account->Password))) {
         counted(LoginResult::WrongPassword);
+        limits.loginFailed(s.IP);
         replyThenClose(session, slot, Reply::WrongPassword);
         return;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "protocol/caller_limits.h"
 #include "protocol/registry_counters.h"
 #include "protocol/slot_table.h"
 
@@ -40,6 +41,8 @@ public:
 
     // The counts behind the metrics; handlers add what they decide.
     virtual RegistryCounters& counters() = 0;
+    // The per-address limits: lockouts, registrations, list queries.
+    virtual CallerLimits& callerLimits() = 0;
 
 protected:
     ~SessionContext() = default;

@@ -36,3 +36,11 @@ QList<int> SlotTable::slotsOfAccount(QByteArrayView account) const {
     }
     return found;
 }
+
+int SlotTable::slotsHeldBy(QByteArrayView ip) const {
+    int held = 0;
+    for (int i = kFirstSlot; i <= kLastRegularSlot; ++i)
+        if (m_slots[i].InUse && m_slots[i].IP == ip)
+            ++held;
+    return held;
+}

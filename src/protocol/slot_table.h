@@ -28,6 +28,8 @@ public:
     // Every occupied regular slot, in slot order, whose ServerId equals
     // `account` without regard to case, whatever its session mode.
     QList<int> slotsOfAccount(QByteArrayView account) const;
+    // Regular slots in use whose caller has the address `ip`.
+    int slotsHeldBy(QByteArrayView ip) const;
 
     int connectionCount = 0; // occupied regular slots
 

@@ -147,6 +147,10 @@ void MemorySocketLayer::refuse(const QByteArray& notice) {
     p.open = false;
 }
 
+QByteArray MemorySocketLayer::pendingAddress() {
+    return m_pending.empty() ? QByteArray() : m_peers[std::size_t(m_pending.front() - 1)]->address;
+}
+
 QByteArray MemorySocketLayer::remoteAddress(int index) const {
     const Peer* p = attached(index);
     return p ? p->address : QByteArray();

@@ -70,6 +70,7 @@ public:
     bool hasPendingConnection() const override { return !m_pending.empty(); }
     bool acceptInto(int index) override;
     void refuse(const QByteArray& notice) override;
+    QByteArray pendingAddress() override;
     QByteArray remoteAddress(int index) const override;
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;

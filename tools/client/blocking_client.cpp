@@ -4,6 +4,7 @@
 #include "client/replies.h"
 
 #include <QDeadlineTimer>
+#include <QHostAddress>
 
 namespace TavClient {
 
@@ -19,6 +20,10 @@ bool BlockingClient::connectTo(const QString& host, quint16 port) {
     m_bytesReceived = 0;
     m_error = Error::None;
     m_errorText.clear();
+    if (!m_localAddress.isEmpty() && !m_socket.bind(QHostAddress(m_localAddress))) {
+        fail(Error::ConnectFailed, QStringLiteral("cannot bind to %1: %2").arg(m_localAddress, m_socket.errorString()));
+        return false;
+    }
     m_socket.connectToHost(host, port);
     if (!m_socket.waitForConnected(m_timeoutMs)) {
         if (m_socket.error() == QAbstractSocket::SocketTimeoutError)

@@ -19,6 +19,9 @@ public:
     explicit BlockingClient(int timeoutMs = 5000);
 
     bool connectTo(const QString& host, quint16 port);
+    // Connects from the given local address (on Linux any of 127.0.0.0/8 serves
+    // to play several callers on one machine); empty: the system's choice.
+    void setLocalAddress(const QString& address) { m_localAddress = address; }
     // Sends complete frames and waits until they are handed to the system.
     bool send(const QByteArray& frames);
     // The next frame. timeoutMs < 0 uses the client's time-out; 0 waits for ever.
@@ -39,6 +42,7 @@ private:
     void fail(Error error, const QString& text);
 
     QTcpSocket m_socket;
+    QString m_localAddress;
     FrameReader m_reader{kMaxReplyLength};
     int m_timeoutMs;
     qint64 m_bytesReceived = 0;

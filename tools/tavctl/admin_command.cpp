@@ -308,6 +308,13 @@ int runAdmin(const QStringList& args) {
         printResult(a, QJsonObject{{cmd, QJsonArray::fromStringList(names)}}, text);
         return ExitCode::Ok;
     }
+    if (cmd == QLatin1String("check-address")) {
+        if (!need(1, "IP") || !bus.call(QStringLiteral("CheckAddress"), {p[0]}, &out, &rc))
+            return rc;
+        const QString verdict = out.value(0).toString();
+        printResult(a, QJsonObject{{"address", p[0]}, {"verdict", verdict}}, visible(verdict) + QLatin1Char('\n'));
+        return ExitCode::Ok;
+    }
     if (cmd == QLatin1String("add-account") || cmd == QLatin1String("edit-account")) {
         if (!need(2, "USER PASSWORD [--name N] [--description D] [--update-url U] [--official 0-255]"))
             return rc;
