@@ -6,6 +6,9 @@
 #include "admin/metrics_text.h"
 #include "admin/server_list_json.h"
 #include "admin/status_page.h"
+#include "app/command_line.h"
+#include "app/configuration.h"
+#include "host/registry_config.h"
 #include "database/ban_set.h"
 #include "platform/listen_address.h"
 #include "platform/process_stats.h"
@@ -430,6 +433,62 @@ private slots:
             QCOMPARE(ListenAddress::url(a->address, a->port), url);
         else
             QVERIFY(!why.isEmpty());
+    }
+
+    void commandLineAndConfiguration() {
+        const CommandLine ok = CommandLine::parse({QStringLiteral("tavregistry"), QStringLiteral("--http"),
+                                                   QStringLiteral("127.0.0.1:0")});
+        QCOMPARE(ok.outcome, CommandLine::Outcome::Run);
+        QCOMPARE(ok.overrides.size(), 1);
+        QCOMPARE(ok.overrides[0].section, QStringLiteral("http"));
+        QCOMPARE(ok.overrides[0].key, QStringLiteral("listen"));
+        QCOMPARE(ok.overrides[0].value, QStringLiteral("127.0.0.1:0"));
+        const CommandLine bad = CommandLine::parse({QStringLiteral("tavregistry"), QStringLiteral("--http=nowhere")});
+        QCOMPARE(bad.outcome, CommandLine::Outcome::Error);
+        QVERIFY(bad.errorText.startsWith(QLatin1String("--http: ")));
+        QCOMPARE(CommandLine::parse({QStringLiteral("tavregistry"), QStringLiteral("--http-listen"),
+                                     QStringLiteral("localhost:1")})
+                     .outcome,
+                 CommandLine::Outcome::Error);
+
+        QString error;
+        const auto values = ConfigFile::parse(registryConfigSchema(), "[http]\nlisten = 10.0.0.1:9179\n",
+                                              QStringLiteral("f.conf"), &error);
+        QVERIFY2(values, qPrintable(error));
+        QCOMPARE(values->value(QStringLiteral("http"), QStringLiteral("listen")).toString(),
+                 QStringLiteral("10.0.0.1:9179"));
+        QCOMPARE(ConfigValues::defaults(registryConfigSchema()).value(QStringLiteral("http"), QStringLiteral("listen")),
+                 QVariant(QString()));
+        QVERIFY(!ConfigFile::parse(registryConfigSchema(), "[http]\n\nlisten = 10.0.0.1\n", QStringLiteral("f.conf"),
+                                   &error));
+        QVERIFY2(error.startsWith(QLatin1String("f.conf:3:")), qPrintable(error));
+
+        // A new address by reload waits for the next start, and says so.
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("tavregistry.conf"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[http]\nlisten = 127.0.0.1:9000\n");
+        file.close();
+        Configuration configuration(registryConfigSchema(), path, {}, {});
+        QVERIFY(configuration.load(&error));
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write("[http]\nlisten = 127.0.0.1:9001\n");
+        file.close();
+        QStringList notices;
+        QVERIFY(configuration.reload(&notices, &error));
+        QCOMPARE(notices, QStringList{QStringLiteral("listen in [http] changes only at the next start")});
+        QCOMPARE(configuration.values().value(QStringLiteral("http"), QStringLiteral("listen")).toString(),
+                 QStringLiteral("127.0.0.1:9000"));
+    }
+
+    void listenFailureIsReported() {
+        Endpoint a;
+        QString error;
+        QVERIFY(a.http.listen(QHostAddress::LocalHost, 0, &error));
+        Endpoint b;
+        QVERIFY(!b.http.listen(QHostAddress::LocalHost, a.http.port(), &error));
+        QVERIFY2(error.startsWith(QLatin1String("cannot listen for HTTP on 127.0.0.1:")), qPrintable(error));
     }
 
     // The real listener: Qt HttpServer behind the guard, over loopback.
