@@ -10,7 +10,7 @@ JOBS       ?= $(shell nproc)
 WERROR     ?= OFF
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench fuzz soak clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak deb package-test clean
 
 all: build
 
@@ -57,5 +57,13 @@ fuzz: $(FUZZ_BUILD)/build.ninja
 soak: build
 	./$(BUILD)/bench/soak/tavsoak --registry ./$(BUILD)/src/tavregistry --seconds $(SOAK_SECONDS)
 
+# Debian packages (tavregistry-daemon, tavregistry) into dist/, built in build-deb/.
+deb: deps
+	./scripts/build-deb 2
+
+# Builds, installs, runs and purges the packages (as root).
+package-test: deps
+	./scripts/package-test
+
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-deb dist
