@@ -4,14 +4,14 @@ ASAN_BUILD ?= build-sanitize
 FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 SOAK_SECONDS ?= 60
-ATTACK_SECONDS ?= 15
+LIMITS_ATTACK_SECONDS ?= 15
 DATA_DIR   ?= $(CURDIR)/data
 JOBS       ?= $(shell nproc)
 # ON turns compiler warnings into errors (.ci/run sets it).
 WERROR     ?= OFF
 RUN_ARGS   ?=
 
-.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack attack-limits clean
+.PHONY: all deps configure build run test test-sanitize bench fuzz soak attack attack-limits deb package-test clean
 
 all: build
 
@@ -68,7 +68,15 @@ attack: build
 
 # One address against the registry, per-address limits off and on (docs/reliability.md).
 attack-limits: build
-	./$(BUILD)/bench/soak/tavattack --registry ./$(BUILD)/src/tavregistry --seconds $(ATTACK_SECONDS)
+	./$(BUILD)/bench/soak/tavattack --registry ./$(BUILD)/src/tavregistry --seconds $(LIMITS_ATTACK_SECONDS)
+
+# Debian packages (tavregistry-daemon, tavregistry) into dist/, built in build-deb/.
+deb: deps
+	./scripts/build-deb 2
+
+# Builds, installs, runs and purges the packages (as root).
+package-test: deps
+	./scripts/package-test
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD) build-deb dist
