@@ -1,10 +1,11 @@
 #pragma once
 
-#include "database/sqlite_statement.h"
+#include "database/store_statement.h"
 
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 // One record of the table Bans.
@@ -50,8 +51,8 @@ public:
     // empty table is not searched).
     quint64 addressSearches() const { return m_addressSearches; }
 
-    // Prepares every statement on the connection's engine handle; false when
-    // the file's tables do not fit them.
+    // Prepares every statement on the connection, SQLite or PostgreSQL;
+    // false when the tables do not fit them.
     bool attach(const QString& connectionName);
     void detach();
 
@@ -59,7 +60,7 @@ private:
     static QString refusal(const BanRecord& record);
 
     bool m_attached = false;
-    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
-    SqliteStatement m_add, m_update, m_remove, m_removeAll;
+    std::unique_ptr<StoreStatement> m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
+    std::unique_ptr<StoreStatement> m_add, m_update, m_remove, m_removeAll;
     mutable quint64 m_addressSearches = 0;
 };

@@ -1,6 +1,8 @@
 #include "database/registry_database.h"
 
 #include "database/database_file.h"
+#include "database/database_url.h"
+#include "database/postgres_schema.h"
 #include "database/sqlite_schema.h"
 
 #include <QFile>
@@ -26,6 +28,9 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
     // It holds passwords.
     QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
+    m_description = m_path;
+    m_server = false;
+
     bool ok = false;
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
@@ -46,28 +51,89 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
                  q.exec(QStringLiteral("PRAGMA cache_size = -16384"));
             if (!ok)
                 failure = q.lastError().databaseText();
-            else
-                ok = Schema::bringUpToDate(db, SqliteSchema::steps(), &failure);
         }
     }
-    if (ok && !(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
-        failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
-        m_accounts.detach();
-        m_bans.detach();
-        ok = false;
-    }
+    if (ok)
+        ok = finishOpening(SqliteSchema::steps(), &failure);
     if (!ok) {
         if (error)
             *error = QStringLiteral("cannot open %1: %2").arg(m_path, failure);
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_connectionName);
+        dropConnection();
         return false;
     }
     m_open = true;
     return true;
+}
+
+bool RegistryDatabase::openServer(const QString& connectionString, const QString& password, QString* error) {
+    close();
+    QString failure;
+    const std::optional<DatabaseUrl> url = DatabaseUrl::parse(connectionString, &failure);
+    if (!url) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    m_path.clear();
+    m_description = url->describe();
+    m_server = true;
+
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+        if (!db.isValid()) {
+            failure = QStringLiteral("the QtSql PostgreSQL driver is not installed (libqt6sql6-psql)");
+        } else {
+            // The password goes apart from the options, where the driver
+            // quotes it whatever it holds.
+            db.setConnectOptions(url->connectOptions().join(QLatin1Char(';')));
+            const QString given = password.isEmpty() ? url->password() : password;
+            if (!given.isEmpty())
+                db.setPassword(given);
+            if (!db.open()) {
+                failure = db.lastError().databaseText().trimmed();
+            } else {
+                // No statement may hold the registry's one thread for long.
+                QSqlQuery q(db);
+                ok = q.exec(QStringLiteral("SET statement_timeout = 10000"));
+                if (!ok)
+                    failure = q.lastError().databaseText().trimmed();
+            }
+        }
+    }
+    if (ok)
+        ok = finishOpening(PostgresSchema::steps(), &failure);
+    if (!ok) {
+        if (error)
+            *error = QStringLiteral("cannot open the %1: %2").arg(m_description, failure);
+        dropConnection();
+        return false;
+    }
+    m_open = true;
+    return true;
+}
+
+bool RegistryDatabase::finishOpening(const Schema::EngineSteps& steps, QString* failure) {
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (!Schema::bringUpToDate(db, steps, failure))
+            return false;
+    }
+    if (!(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
+        *failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
+        m_accounts.detach();
+        m_bans.detach();
+        return false;
+    }
+    return true;
+}
+
+void RegistryDatabase::dropConnection() {
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_connectionName);
 }
 
 void RegistryDatabase::close() {
@@ -75,10 +141,6 @@ void RegistryDatabase::close() {
         return;
     m_accounts.detach();
     m_bans.detach();
-    {
-        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(m_connectionName);
+    dropConnection();
     m_open = false;
 }
