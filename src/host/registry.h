@@ -32,6 +32,8 @@ struct RegistryOptions {
     QHostAddress listenAddress = QHostAddress::AnyIPv4;
     quint16 port = 5679;                               // 0 takes a free port
     bool echoEventsToStdout = false;                   // print every event line
+    QString databaseUrl;      // a shared PostgreSQL database; empty: qbrx.dat in dataDir
+    QString databasePassword; // for databaseUrl when not found by libpq's own means
 };
 
 // The one object that owns a running registry: the slot table, the event log,

@@ -6,7 +6,11 @@ const ConfigSchema& registryConfigSchema() {
     static const ConfigSchema schema{
         {QStringLiteral("limits"), {}},
         {QStringLiteral("http"), {}},
-        {QStringLiteral("database"), {}},
+        // A shared PostgreSQL database instead of qbrx.dat (empty: the file),
+        // and a file holding its password; both wait for the next start.
+        {QStringLiteral("database"),
+         {ConfigKey::text(QStringLiteral("url"), QString(), false),
+          ConfigKey::text(QStringLiteral("password_file"), QString(), false)}},
     };
     return schema;
 }
