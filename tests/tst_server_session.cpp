@@ -1,5 +1,6 @@
 // Game servers: registration, login and their reports.
 #include "support/session_helpers.h"
+#include "support/test_engine.h"
 
 #include "client/messages.h"
 
@@ -225,6 +226,8 @@ private slots:
     }
 
     void storedTextsAreSentCutAtAByte0() {
+        if (TestEngine::isPostgres())
+            QSKIP("PostgreSQL's text cannot hold a NUL character: such a record is refused there");
         RegistryFixture f;
         auto rec = account("delta", "pw", QString::fromLatin1("Delta\0x", 7), QString::fromLatin1("Fine\0http://evil/", 17));
         rec.UpdateURL = QString::fromLatin1("http://d/\0extra", 15);

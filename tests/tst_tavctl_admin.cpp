@@ -140,7 +140,9 @@ private slots:
         QCOMPARE(json, (QJsonObject{{"address", "::1"}, {"verdict", "admitted"}}));
         r = tavctl({"check-address", "10.70.7"});
         QCOMPARE(r.code, 1);
-        QCOMPARE(r.err, QString("tavctl: '10.70.7' is not an IPv4 or IPv6 address\n"));
+        // The first line is ours; Qt's D-Bus layer may add warnings of its own
+        // when a signal from another registry on the shared test bus arrives.
+        QCOMPARE(r.err.section(QLatin1Char('\n'), 0, 0), QString("tavctl: '10.70.7' is not an IPv4 or IPv6 address"));
         QCOMPARE(tavctl({"check-address"}).code, 2);
         QCOMPARE(tavctl({"delete-ban", "wide"}).code, 0);
     }

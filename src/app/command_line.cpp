@@ -1,5 +1,6 @@
 #include "app/command_line.h"
 
+#include "database/database_url.h"
 #include "host/registry_config.h"
 #include "platform/build_version.h"
 
@@ -80,6 +81,12 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
             cl.dataDir = value;
             continue;
         }
+        if (takeValue(arguments, i, QStringLiteral("--database"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            cl.overrides.append({QStringLiteral("database"), QStringLiteral("url"), value});
+            continue;
+        }
         if (takeValue(arguments, i, QStringLiteral("--port"), &value, &error)) {
             if (!error.isEmpty())
                 return fail(error);
@@ -141,6 +148,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         }
         return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(arg));
     }
+    // Other users see the command line of every process.
+    for (const Configuration::Override& o : cl.overrides) {
+        if (o.section != QLatin1String("database") || o.key != QLatin1String("url") || o.value.isEmpty())
+            continue;
+        const std::optional<DatabaseUrl> url = DatabaseUrl::parse(o.value, nullptr);
+        if (url && url->hasPassword())
+            return fail(QStringLiteral("the database URL on the command line holds a password: put it in the file "
+                                       "named by [database] password_file, or in ~/.pgpass or PGPASSFILE"));
+    }
     return cl;
 }
 
@@ -164,6 +180,11 @@ QString CommandLine::helpText(const QString& program) {
         "                   neither DISPLAY nor WAYLAND_DISPLAY is set)\n"
         "  --bus BUS        where to publish the automation interface: session,\n"
         "                   system or none (default: session when reachable)\n"
+        "  --database URL   keep accounts and bans in a PostgreSQL database shared by\n"
+        "                   several registries: a libpq URI or key=value string\n"
+        "                   (postgresql://tav@db.example/tav); the password comes\n"
+        "                   from ~/.pgpass, PGPASSFILE or [database] password_file,\n"
+        "                   never from the command line (default: qbrx.dat)\n"
         "  --config FILE    the registry's own settings for running as a service\n"
         "                   (sections [limits], [http], [database]; default:\n"
         "                   tavregistry.conf in the data folder when it exists);\n"

@@ -23,6 +23,7 @@
 #include <QDateTime>
 #include <QDBusConnection>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -91,6 +92,20 @@ bool hasDisplay() {
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
 }
 
+// The first line of the file, without its line end.
+bool readPasswordFile(const QString& path, QString* password, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read the database password file %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    QByteArray line = file.readLine(4096);
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    *password = QString::fromUtf8(line);
+    return true;
+}
+
 void reloadConfiguration(Configuration& configuration, Registry& registry) {
     QStringList notices;
     QString error;
@@ -154,6 +169,12 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
 
     RegistryOptions options;
     options.dataDir = dataDir;
+    options.databaseUrl = configuration.values().value(QStringLiteral("database"), QStringLiteral("url")).toString();
+    const QString passwordFile =
+        configuration.values().value(QStringLiteral("database"), QStringLiteral("password_file")).toString();
+    if (!options.databaseUrl.isEmpty() && !passwordFile.isEmpty() &&
+        !readPasswordFile(passwordFile, &options.databasePassword, &error))
+        return startFailed(error);
     options.listenAddress = cl.listenAddress;
     options.port = cl.port;
     options.echoEventsToStdout = true;

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "database/sqlite_statement.h"
+#include "database/store_statement.h"
 
 class WriteGate;
 
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 // One record of the table Servers.
@@ -45,8 +46,8 @@ public:
     QStringList names() const;                                              // ascending, without regard to case
     int count() const;
 
-    // Used by RegistryDatabase: prepares every statement on the connection's
-    // engine handle; false when the file's tables do not fit them.
+    // Used by RegistryDatabase: prepares every statement on the connection,
+    // SQLite or PostgreSQL; false when the tables do not fit them.
     bool attach(const QString& connectionName);
     void detach();
     // Every change goes through `gate` from now on (none: plainly).
@@ -55,11 +56,11 @@ public:
 private:
     // The checks made before anything is written; the empty text when fine.
     static QString refusal(const AccountRecord& record);
-    bool store(SqliteStatement& statement, QString* error);
+    bool store(StoreStatement& statement, QString* error);
 
     bool m_attached = false;
     const WriteGate* m_gate = nullptr;
-    mutable SqliteStatement m_findByName, m_findByBookmark, m_names, m_count;
-    SqliteStatement m_add, m_update, m_updateNameAndDescription, m_updatePassword, m_remove, m_removeByBookmark,
-        m_clearOfficial, m_removeAll;
+    std::unique_ptr<StoreStatement> m_findByName, m_findByBookmark, m_names, m_count;
+    std::unique_ptr<StoreStatement> m_add, m_update, m_updateNameAndDescription, m_updatePassword, m_remove,
+        m_removeByBookmark, m_clearOfficial, m_removeAll;
 };

@@ -1,11 +1,11 @@
 #include "database/ban_set.h"
 
+#include "database/store_engine.h"
 #include "database/store_failure.h"
 #include "database/write_gate.h"
 #include "database/tables.h"
 
 #include <QByteArray>
-#include <QSqlDatabase>
 #include <vector>
 
 namespace {
@@ -15,7 +15,12 @@ QByteArray selectFirstWhere(const char* condition) {
            " ORDER BY Number LIMIT 1";
 }
 
-BanRecord readRecord(const SqliteStatement& q) {
+QByteArray quotedSelectFirstWhere(const char* condition) {
+    return QByteArray("SELECT ") + BansTable::kQuotedColumns + " FROM \"Bans\" WHERE " + condition +
+           " ORDER BY \"Number\" LIMIT 1";
+}
+
+BanRecord readRecord(const StoreStatement& q) {
     BanRecord r;
     r.Number = int(q.integer(0));
     r.Name = q.text(1);
@@ -25,17 +30,18 @@ BanRecord readRecord(const SqliteStatement& q) {
     return r;
 }
 
-template <typename Key> std::optional<BanRecord> fetchOne(SqliteStatement& q, const Key& key) {
-    if (!q.isPrepared())
+template <typename Key>
+std::optional<BanRecord> fetchOne(const std::unique_ptr<StoreStatement>& q, const Key& key) {
+    if (!q)
         return std::nullopt;
     if constexpr (std::is_same_v<Key, QString>)
-        q.bindText(1, key);
+        q->bindText(1, key);
     else
-        q.bindInteger(1, key);
+        q->bindInteger(1, key);
     std::optional<BanRecord> result;
-    if (q.next())
-        result = readRecord(q);
-    q.done();
+    if (q->next())
+        result = readRecord(*q);
+    q->done();
     return result;
 }
 
@@ -46,29 +52,43 @@ BanSet::~BanSet() = default;
 
 bool BanSet::attach(const QString& connectionName) {
     detach();
-    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(connectionName, false));
-    m_attached = m_byIP.prepare(handle, selectFirstWhere("IP = ?").constData()) &&
-                 m_byName.prepare(handle, selectFirstWhere("Name = ?").constData()) &&
-                 m_byNumber.prepare(handle, selectFirstWhere("Number = ?").constData()) &&
-                 m_exists.prepare(handle, "SELECT 1 FROM Bans LIMIT 1") &&
-                 m_list.prepare(handle, (QByteArray("SELECT ") + BansTable::kColumns + " FROM Bans ORDER BY Number")
-                                            .constData()) &&
-                 m_count.prepare(handle, "SELECT count(*) FROM Bans") &&
-                 m_numbers.prepare(handle, "SELECT Number FROM Bans") &&
-                 m_add.prepare(handle, "INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES (?, ?, ?, ?, ?)") &&
-                 m_update.prepare(handle, "UPDATE Bans SET IP = ?, Reason = ?, UnbanDate = ? "
-                                          "WHERE Number = ? AND Name = ?") &&
-                 m_remove.prepare(handle, "DELETE FROM Bans WHERE Number = ?") &&
-                 m_removeAll.prepare(handle, "DELETE FROM Bans");
+    const std::optional<StoreEngine> engine = StoreEngine::of(connectionName);
+    if (!engine)
+        return false;
+    auto prepare = [&engine](std::unique_ptr<StoreStatement>& slot, const QByteArray& sqlite,
+                             const QByteArray& postgres) {
+        slot = engine->prepare(sqlite.constData(), postgres.constData());
+        return slot != nullptr;
+    };
+    // Names and addresses compare without regard to ASCII case on both
+    // engines (SQLite: the columns' collation; PostgreSQL: the folded form).
+    m_attached =
+        prepare(m_byIP, selectFirstWhere("IP = ?"), quotedSelectFirstWhere("\"FoldCase\"(\"IP\") = \"FoldCase\"(?)")) &&
+        prepare(m_byName, selectFirstWhere("Name = ?"),
+                quotedSelectFirstWhere("\"FoldCase\"(\"Name\") = \"FoldCase\"(?)")) &&
+        prepare(m_byNumber, selectFirstWhere("Number = ?"), quotedSelectFirstWhere("\"Number\" = ?")) &&
+        prepare(m_exists, "SELECT 1 FROM Bans LIMIT 1", "SELECT 1 FROM \"Bans\" LIMIT 1") &&
+        prepare(m_list, QByteArray("SELECT ") + BansTable::kColumns + " FROM Bans ORDER BY Number",
+                QByteArray("SELECT ") + BansTable::kQuotedColumns + " FROM \"Bans\" ORDER BY \"Number\"") &&
+        prepare(m_count, "SELECT count(*) FROM Bans", "SELECT count(*) FROM \"Bans\"") &&
+        prepare(m_numbers, "SELECT Number FROM Bans", "SELECT \"Number\" FROM \"Bans\"") &&
+        prepare(m_add, "INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES (?, ?, ?, ?, ?)",
+                "INSERT INTO \"Bans\" (\"Number\", \"Name\", \"IP\", \"Reason\", \"UnbanDate\") "
+                "VALUES (?, ?, ?, ?, ?)") &&
+        prepare(m_update, "UPDATE Bans SET IP = ?, Reason = ?, UnbanDate = ? WHERE Number = ? AND Name = ?",
+                "UPDATE \"Bans\" SET \"IP\" = ?, \"Reason\" = ?, \"UnbanDate\" = ? "
+                "WHERE \"Number\" = ? AND \"FoldCase\"(\"Name\") = \"FoldCase\"(?)") &&
+        prepare(m_remove, "DELETE FROM Bans WHERE Number = ?", "DELETE FROM \"Bans\" WHERE \"Number\" = ?") &&
+        prepare(m_removeAll, "DELETE FROM Bans", "DELETE FROM \"Bans\"");
     if (!m_attached)
         detach();
     return m_attached;
 }
 
 void BanSet::detach() {
-    for (SqliteStatement* s : {&m_byIP, &m_byName, &m_byNumber, &m_exists, &m_list, &m_count, &m_numbers, &m_add,
-                               &m_update, &m_remove, &m_removeAll})
-        s->finalize();
+    for (std::unique_ptr<StoreStatement>* s : {&m_byIP, &m_byName, &m_byNumber, &m_exists, &m_list, &m_count,
+                                               &m_numbers, &m_add, &m_update, &m_remove, &m_removeAll})
+        s->reset();
     m_attached = false;
 }
 
@@ -96,14 +116,14 @@ bool BanSet::add(const BanRecord& record, QString* error) {
         return StoreFailure::refuse(error, StoreFailure::notOpen());
     if (const QString why = refusal(record); !why.isEmpty())
         return StoreFailure::refuse(error, why);
-    m_add.bindInteger(1, record.Number);
-    m_add.bindText(2, record.Name);
-    m_add.bindText(3, record.IP);
-    m_add.bindOptionalText(4, record.Reason);
-    m_add.bindOptionalDate(5, record.UnbanDate);
-    const SqliteStatement::Outcome outcome = runChange(m_gate, m_add);
+    m_add->bindInteger(1, record.Number);
+    m_add->bindText(2, record.Name);
+    m_add->bindText(3, record.IP);
+    m_add->bindOptionalText(4, record.Reason);
+    m_add->bindOptionalDate(5, record.UnbanDate);
+    const StoreStatement::Outcome outcome = runChange(m_gate, *m_add);
     if (!outcome.ran())
-        return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
+        return StoreFailure::refuse(error, StoreFailure::fromRefusal(outcome.refusal,
                                                       QStringLiteral("A ban with that number already exists.")));
     return true;
 }
@@ -113,14 +133,14 @@ bool BanSet::update(const BanRecord& record, QString* error) {
         return StoreFailure::refuse(error, StoreFailure::notOpen());
     if (const QString why = refusal(record); !why.isEmpty())
         return StoreFailure::refuse(error, why);
-    m_update.bindText(1, record.IP);
-    m_update.bindOptionalText(2, record.Reason);
-    m_update.bindOptionalDate(3, record.UnbanDate);
-    m_update.bindInteger(4, record.Number);
-    m_update.bindText(5, record.Name);
-    const SqliteStatement::Outcome outcome = runChange(m_gate, m_update);
+    m_update->bindText(1, record.IP);
+    m_update->bindOptionalText(2, record.Reason);
+    m_update->bindOptionalDate(3, record.UnbanDate);
+    m_update->bindInteger(4, record.Number);
+    m_update->bindText(5, record.Name);
+    const StoreStatement::Outcome outcome = runChange(m_gate, *m_update);
     if (!outcome.ran())
-        return StoreFailure::refuse(error, StoreFailure::fromEngine(outcome.code,
+        return StoreFailure::refuse(error, StoreFailure::fromRefusal(outcome.refusal,
                                                       QStringLiteral("A ban with that number already exists.")));
     if (outcome.changes < 1)
         return StoreFailure::refuse(error, QStringLiteral("The ban no longer exists."));
@@ -130,36 +150,36 @@ bool BanSet::update(const BanRecord& record, QString* error) {
 bool BanSet::remove(int number) {
     if (!m_attached)
         return false;
-    m_remove.bindInteger(1, number);
-    const SqliteStatement::Outcome outcome = runChange(m_gate, m_remove);
+    m_remove->bindInteger(1, number);
+    const StoreStatement::Outcome outcome = runChange(m_gate, *m_remove);
     return outcome.ran() && outcome.changes > 0;
 }
 
-bool BanSet::removeAll() { return m_attached && runChange(m_gate, m_removeAll).ran(); }
+bool BanSet::removeAll() { return m_attached && runChange(m_gate, *m_removeAll).ran(); }
 
 QList<BanRecord> BanSet::list() const {
     QList<BanRecord> result;
     if (!m_attached)
         return result;
-    while (m_list.next())
-        result.append(readRecord(m_list));
-    m_list.done();
+    while (m_list->next())
+        result.append(readRecord(*m_list));
+    m_list->done();
     return result;
 }
 
 int BanSet::count() const {
     if (!m_attached)
         return 0;
-    const int n = m_count.next() ? int(m_count.integer(0)) : 0;
-    m_count.done();
+    const int n = m_count->next() ? int(m_count->integer(0)) : 0;
+    m_count->done();
     return n;
 }
 
 bool BanSet::isEmpty() const {
     if (!m_attached)
         return true;
-    const bool any = m_exists.next();
-    m_exists.done();
+    const bool any = m_exists->next();
+    m_exists->done();
     return !any;
 }
 
@@ -167,13 +187,13 @@ std::optional<int> BanSet::nextFreeNumber() const {
     std::vector<bool> taken(kHighestNumber + 1, false);
     int n = 0;
     if (m_attached) {
-        while (m_numbers.next()) {
-            const qint64 number = m_numbers.integer(0);
+        while (m_numbers->next()) {
+            const qint64 number = m_numbers->integer(0);
             if (number >= 0 && number <= kHighestNumber)
                 taken[size_t(number)] = true;
             ++n;
         }
-        m_numbers.done();
+        m_numbers->done();
     }
     if (n + 1 <= kHighestNumber && !taken[size_t(n + 1)])
         return n + 1;

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "database/sqlite_statement.h"
+#include "database/store_statement.h"
 
 class WriteGate;
 
 #include <QDate>
 #include <QList>
 #include <QString>
+#include <memory>
 #include <optional>
 
 // One record of the table Bans.
@@ -52,8 +53,8 @@ public:
     // empty table is not searched).
     quint64 addressSearches() const { return m_addressSearches; }
 
-    // Prepares every statement on the connection's engine handle; false when
-    // the file's tables do not fit them.
+    // Prepares every statement on the connection, SQLite or PostgreSQL;
+    // false when the tables do not fit them.
     bool attach(const QString& connectionName);
     void detach();
     // Every change goes through `gate` from now on (none: plainly).
@@ -64,7 +65,7 @@ private:
 
     bool m_attached = false;
     const WriteGate* m_gate = nullptr;
-    mutable SqliteStatement m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
-    SqliteStatement m_add, m_update, m_remove, m_removeAll;
+    std::unique_ptr<StoreStatement> m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
+    std::unique_ptr<StoreStatement> m_add, m_update, m_remove, m_removeAll;
     mutable quint64 m_addressSearches = 0;
 };

@@ -1,6 +1,8 @@
 #include "database/registry_database.h"
 
 #include "database/database_file.h"
+#include "database/database_url.h"
+#include "database/postgres_schema.h"
 #include "database/sqlite_schema.h"
 #include "database/store_failure.h"
 
@@ -13,9 +15,9 @@
 RegistryDatabase::RegistryDatabase()
     : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
     m_gate.fileIsOurs = [this] { return checkFile(); };
-    m_gate.writeFailed = [this](int code) {
+    m_gate.writeFailed = [this](StoreRefusal why) {
         if (m_failureSink)
-            m_failureSink(StoreFailure::fromEngine(code, QStringLiteral("The record already exists.")));
+            m_failureSink(StoreFailure::fromRefusal(why, QStringLiteral("The record already exists.")));
     };
 }
 
@@ -32,6 +34,9 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
     m_path = DatabaseFile::databasePath(dataDir);
     // It holds passwords.
     QFile::setPermissions(m_path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+
+    m_description = m_path;
+    m_server = false;
 
     bool ok = false;
     {
@@ -53,8 +58,6 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
                  q.exec(QStringLiteral("PRAGMA cache_size = -16384"));
             if (!ok)
                 failure = q.lastError().databaseText();
-            else
-                ok = Schema::bringUpToDate(db, SqliteSchema::steps(), &failure);
         }
     }
     if (ok) {
@@ -70,22 +73,12 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         if (!ok)
             failure = QStringLiteral("cannot watch the file");
     }
-    if (ok && !(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
-        failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
-        m_accounts.detach();
-        m_bans.detach();
-        ok = false;
-    }
+    if (ok)
+        ok = finishOpening(SqliteSchema::steps(), &failure);
     if (!ok) {
         if (error)
             *error = QStringLiteral("cannot open %1: %2").arg(m_path, failure);
-        m_pageCount.finalize();
-        m_watch.release();
-        {
-            QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(m_connectionName);
+        dropConnection();
         return false;
     }
     m_lost = false;
@@ -104,7 +97,8 @@ qint64 RegistryDatabase::expectedSize() {
 bool RegistryDatabase::checkFile() {
     if (m_lost)
         return false;
-    if (!m_open)
+    // A database server keeps its own files; only qbrx.dat is watched.
+    if (!m_open || m_server)
         return true;
     const QString why = m_watch.check(expectedSize());
     if (why.isEmpty())
@@ -115,11 +109,73 @@ bool RegistryDatabase::checkFile() {
     return false;
 }
 
-void RegistryDatabase::close() {
-    if (!m_open)
-        return;
-    m_accounts.detach();
-    m_bans.detach();
+bool RegistryDatabase::openServer(const QString& connectionString, const QString& password, QString* error) {
+    close();
+    QString failure;
+    const std::optional<DatabaseUrl> url = DatabaseUrl::parse(connectionString, &failure);
+    if (!url) {
+        if (error)
+            *error = failure;
+        return false;
+    }
+    m_path.clear();
+    m_description = url->describe();
+    m_server = true;
+
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), m_connectionName);
+        if (!db.isValid()) {
+            failure = QStringLiteral("the QtSql PostgreSQL driver is not installed (libqt6sql6-psql)");
+        } else {
+            // The password goes apart from the options, where the driver
+            // quotes it whatever it holds.
+            db.setConnectOptions(url->connectOptions().join(QLatin1Char(';')));
+            const QString given = password.isEmpty() ? url->password() : password;
+            if (!given.isEmpty())
+                db.setPassword(given);
+            if (!db.open()) {
+                failure = db.lastError().databaseText().trimmed();
+            } else {
+                // No statement may hold the registry's one thread for long.
+                QSqlQuery q(db);
+                ok = q.exec(QStringLiteral("SET statement_timeout = 10000"));
+                if (!ok)
+                    failure = q.lastError().databaseText().trimmed();
+            }
+        }
+    }
+    if (ok)
+        ok = finishOpening(PostgresSchema::steps(), &failure);
+    if (!ok) {
+        if (error)
+            *error = QStringLiteral("cannot open the %1: %2").arg(m_description, failure);
+        dropConnection();
+        return false;
+    }
+    m_lost = false;
+    m_accounts.setWriteGate(&m_gate);
+    m_bans.setWriteGate(&m_gate);
+    m_open = true;
+    return true;
+}
+
+bool RegistryDatabase::finishOpening(const Schema::EngineSteps& steps, QString* failure) {
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        if (!Schema::bringUpToDate(db, steps, failure))
+            return false;
+    }
+    if (!(m_accounts.attach(m_connectionName) && m_bans.attach(m_connectionName))) {
+        *failure = QStringLiteral("the tables Servers and Bans do not have the columns this program uses");
+        m_accounts.detach();
+        m_bans.detach();
+        return false;
+    }
+    return true;
+}
+
+void RegistryDatabase::dropConnection() {
     m_pageCount.finalize();
     m_watch.release();
     {
@@ -127,5 +183,13 @@ void RegistryDatabase::close() {
         db.close();
     }
     QSqlDatabase::removeDatabase(m_connectionName);
+}
+
+void RegistryDatabase::close() {
+    if (!m_open)
+        return;
+    m_accounts.detach();
+    m_bans.detach();
+    dropConnection();
     m_open = false;
 }

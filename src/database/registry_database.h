@@ -3,14 +3,16 @@
 #include "database/account_set.h"
 #include "database/ban_set.h"
 #include "database/file_watch.h"
+#include "database/schema.h"
 #include "database/sqlite_statement.h"
 #include "database/write_gate.h"
 
 #include <QString>
 #include <functional>
 
-// qbrx.dat of one registry: its own uniquely named connection, so that
-// several registries can live in one process.
+// The database of one registry: qbrx.dat in its data folder, or a
+// PostgreSQL database that several registries share. Its own uniquely named
+// connection, so that several registries can live in one process.
 class RegistryDatabase {
 public:
     RegistryDatabase();
@@ -21,7 +23,15 @@ public:
     // Start-up: check, compact, recover or create qbrx.dat in dataDir, then open it. On failure false + a message
     // naming the file and the failure. `notice` receives a line for standard error (e.g. a recovery), if any.
     bool open(const QString& dataDir, QString* error, QString* notice = nullptr);
+    // Start-up with a shared database: connects (libpq's own means find a
+    // password unless `password` is given), brings the tables up to date and
+    // opens the record sets. On failure false + a message naming the server
+    // (never the password) and the failure.
+    bool openServer(const QString& connectionString, const QString& password, QString* error);
     void close();
+    bool isServer() const { return m_server; }
+    // What messages call it: the file's path, or the server and database.
+    QString description() const { return m_description; }
     bool isOpen() const { return m_open; }
     AccountSet& accounts() { return m_accounts; }
     BanSet& bans() { return m_bans; }
@@ -43,8 +53,13 @@ public:
 
 private:
     qint64 expectedSize();
+    // Brings the open connection's tables up to date and attaches the sets.
+    bool finishOpening(const Schema::EngineSteps& steps, QString* failure);
+    void dropConnection();
 
     QString m_connectionName;
+    QString m_description;
+    bool m_server = false;
     QString m_path;
     bool m_open = false;
     bool m_lost = false;

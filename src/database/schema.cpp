@@ -51,17 +51,24 @@ bool fail(QString* error, const QString& why) {
     return false;
 }
 
-} // namespace
+bool runAll(QSqlDatabase& db, const QStringList& statements, QString* why) {
+    QSqlQuery q(db);
+    for (const QString& sql : statements)
+        if (!q.exec(sql)) {
+            *why = engineText(q.lastError());
+            return false;
+        }
+    return true;
+}
 
-namespace Schema {
-
-bool bringUpToDate(QSqlDatabase& db, const EngineSteps& engine, QString* error) {
+bool runSteps(QSqlDatabase& db, const Schema::EngineSteps& engine, QString* error) {
+    using Schema::Step;
     const std::optional<int> read = readInteger(db, engine.readVersion);
     if (!read)
         return fail(error, QStringLiteral("cannot read the schema version"));
     int version = *read;
     if (version > engine.latest())
-        return fail(error, QStringLiteral("the file was written by a newer program (schema version %1; this "
+        return fail(error, QStringLiteral("the database was written by a newer program (schema version %1; this "
                                           "program knows versions up to %2); it is left as it is")
                                .arg(version)
                                .arg(engine.latest()));
@@ -87,6 +94,20 @@ bool bringUpToDate(QSqlDatabase& db, const EngineSteps& engine, QString* error) 
         version = step.version;
     }
     return true;
+}
+
+} // namespace
+
+namespace Schema {
+
+bool bringUpToDate(QSqlDatabase& db, const EngineSteps& engine, QString* error) {
+    QString why;
+    const bool ok = runAll(db, engine.setUp, &why)
+                        ? runSteps(db, engine, error)
+                        : fail(error, QStringLiteral("cannot prepare the schema version: ") + why);
+    QString ignored;
+    runAll(db, engine.tearDown, &ignored);
+    return ok;
 }
 
 } // namespace Schema

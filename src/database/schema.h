@@ -6,11 +6,11 @@
 
 class QSqlDatabase;
 
-// The layout of qbrx.dat as numbered steps. Step N brings a file of version
+// The layout of the database as numbered steps. Step N brings a file of version
 // N-1 to version N; a step is never changed once released, a change of layout
 // is a new step. At start-up the steps a file lacks run in order, each in one
 // transaction that also stamps its number, so that a failed step leaves the
-// file at the last version it reached.
+// database at the last version it reached.
 namespace Schema {
 
 struct Step {
@@ -25,6 +25,11 @@ struct EngineSteps {
     QString readVersion;        // one row, one integer
     QString stampVersion;       // %1 = the version reached
     QString countTables;        // one row: how many of Servers and Bans exist
+    // Run before the version is read and after the last step, whatever
+    // happened: where several programs may bring one database up to date at
+    // once, they take and release a lock here.
+    QStringList setUp;
+    QStringList tearDown;
     int latest() const { return steps.isEmpty() ? 0 : steps.last().version; }
 };
 

@@ -74,7 +74,9 @@ const Schema::EngineSteps& steps() {
         {tables(), bookmarkKeys()},
         QStringLiteral("PRAGMA user_version"),
         QStringLiteral("PRAGMA user_version = %1"),
-        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('Servers', 'Bans')")};
+        QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('Servers', 'Bans')"),
+        {},
+        {}};
     return engine;
 }
 

@@ -5,7 +5,41 @@
 #include <QVariant>
 #include <sqlite3.h>
 
-bool SqliteStatement::Outcome::ran() const { return code == SQLITE_DONE; }
+StoreRefusal SqliteStatement::refusalOf(int extendedCode) {
+    switch (extendedCode) {
+    case SQLITE_DONE:
+        return StoreRefusal::None;
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+    case SQLITE_CONSTRAINT_UNIQUE:
+        return StoreRefusal::Duplicate;
+    case SQLITE_CONSTRAINT_NOTNULL:
+        return StoreRefusal::MissingValue;
+    case SQLITE_READONLY_DBMOVED:
+        return StoreRefusal::FileLost;
+    default:
+        break;
+    }
+    switch (extendedCode & 0xFF) {
+    case SQLITE_CONSTRAINT:
+        return StoreRefusal::DoesNotFit;
+    case SQLITE_FULL:
+        return StoreRefusal::DiskFull;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH:
+        return StoreRefusal::FileNotWritable;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return StoreRefusal::Busy;
+    case SQLITE_IOERR:
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_CANTOPEN:
+        return StoreRefusal::Unreadable;
+    default:
+        return StoreRefusal::Other;
+    }
+}
 
 sqlite3* SqliteStatement::handleOf(const QSqlDatabase& db) {
     if (!db.isOpen() || !db.driver())
@@ -45,27 +79,6 @@ void SqliteStatement::bindInteger(int index, qint64 value) { sqlite3_bind_int64(
 
 void SqliteStatement::bindNull(int index) { sqlite3_bind_null(m_stmt, index); }
 
-void SqliteStatement::bindOptionalText(int index, const std::optional<QString>& value) {
-    if (value)
-        bindText(index, *value);
-    else
-        bindNull(index);
-}
-
-void SqliteStatement::bindOptionalInteger(int index, const std::optional<int>& value) {
-    if (value)
-        bindInteger(index, *value);
-    else
-        bindNull(index);
-}
-
-void SqliteStatement::bindOptionalDate(int index, const std::optional<QDate>& value) {
-    if (value && value->isValid())
-        bindText(index, value->toString(Qt::ISODate));
-    else
-        bindNull(index);
-}
-
 bool SqliteStatement::next() { return m_stmt && sqlite3_step(m_stmt) == SQLITE_ROW; }
 
 void SqliteStatement::done() {
@@ -77,16 +90,14 @@ void SqliteStatement::done() {
 
 SqliteStatement::Outcome SqliteStatement::execute() {
     Outcome outcome;
-    if (!m_stmt) {
-        outcome.code = SQLITE_MISUSE;
+    if (!m_stmt)
         return outcome;
-    }
     int rc = sqlite3_step(m_stmt);
     while (rc == SQLITE_ROW)
         rc = sqlite3_step(m_stmt);
     sqlite3* db = sqlite3_db_handle(m_stmt);
     // The extended code tells a CHECK from a UNIQUE refusal.
-    outcome.code = rc == SQLITE_DONE ? rc : sqlite3_extended_errcode(db);
+    outcome.refusal = refusalOf(rc == SQLITE_DONE ? rc : sqlite3_extended_errcode(db));
     if (rc == SQLITE_DONE) {
         outcome.changes = sqlite3_changes(db);
         outcome.insertedKey = sqlite3_last_insert_rowid(db);
@@ -107,22 +118,3 @@ QString SqliteStatement::text(int column) const {
 bool SqliteStatement::isNull(int column) const { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
 
 qint64 SqliteStatement::integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
-
-std::optional<QString> SqliteStatement::optionalText(int column) const {
-    if (isNull(column))
-        return std::nullopt;
-    return text(column);
-}
-
-std::optional<int> SqliteStatement::optionalInteger(int column) const {
-    if (isNull(column))
-        return std::nullopt;
-    return int(integer(column));
-}
-
-std::optional<QDate> SqliteStatement::optionalDate(int column) const {
-    if (isNull(column))
-        return std::nullopt;
-    const QDate d = QDate::fromString(text(column), Qt::ISODate);
-    return d.isValid() ? std::optional<QDate>(d) : std::nullopt;
-}

@@ -1,7 +1,5 @@
 #include "database/store_failure.h"
 
-#include <sqlite3.h>
-
 namespace StoreFailure {
 
 QString tooLong(const char* field, int limit) {
@@ -14,38 +12,33 @@ QString outOfRange(const char* field, int lowest, int highest) {
 
 QString notOpen() { return QStringLiteral("The database is not open."); }
 
-QString fromEngine(int extendedCode, const QString& duplicate) {
-    switch (extendedCode) {
-    case SQLITE_CONSTRAINT_PRIMARYKEY:
-    case SQLITE_CONSTRAINT_UNIQUE:
+QString fromRefusal(StoreRefusal refusal, const QString& duplicate) {
+    switch (refusal) {
+    case StoreRefusal::Duplicate:
         return duplicate;
-    case SQLITE_CONSTRAINT_NOTNULL:
+    case StoreRefusal::MissingValue:
         return QStringLiteral("A required field is empty.");
-    case SQLITE_READONLY_DBMOVED:
+    case StoreRefusal::DoesNotFit:
+        return QStringLiteral("A value does not fit its field.");
+    case StoreRefusal::DiskFull:
+        return QStringLiteral("The disk is full.");
+    case StoreRefusal::FileNotWritable:
+        return QStringLiteral("The database file cannot be written.");
+    case StoreRefusal::NotPermitted:
+        return QStringLiteral("The database server does not let this registry make the change.");
+    case StoreRefusal::Busy:
+        return QStringLiteral("The database is in use by another program.");
+    case StoreRefusal::Unreadable:
+        return QStringLiteral("The database file cannot be read or written.");
+    case StoreRefusal::Unreachable:
+        return QStringLiteral("The database server cannot be reached.");
+    case StoreRefusal::FileLost:
         return QStringLiteral("The database file has been moved, replaced or removed; nothing more is written to it.");
-    default:
+    case StoreRefusal::None:
+    case StoreRefusal::Other:
         break;
     }
-    switch (extendedCode & 0xFF) {
-    case SQLITE_CONSTRAINT:
-        return QStringLiteral("A value does not fit its field.");
-    case SQLITE_FULL:
-        return QStringLiteral("The disk is full.");
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH:
-        return QStringLiteral("The database file cannot be written.");
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return QStringLiteral("The database is in use by another program.");
-    case SQLITE_IOERR:
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
-    case SQLITE_CANTOPEN:
-        return QStringLiteral("The database file cannot be read or written.");
-    default:
-        return QStringLiteral("The database refused the change.");
-    }
+    return QStringLiteral("The database refused the change.");
 }
 
 void checkLength(QString& refusal, const QString& value, int size, const char* field) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "database/store_statement.h"
+
 #include <QString>
 
 // What the registry tells a user when a record is not stored: its own words,
@@ -12,9 +14,9 @@ QString tooLong(const char* field, int limit);
 QString outOfRange(const char* field, int lowest, int highest);
 QString notOpen();
 
-// A refusal by the engine (its extended result code). `duplicate` is what a
-// broken uniqueness means for the table at hand.
-QString fromEngine(int extendedCode, const QString& duplicate);
+// A refusal by the engine, whichever it is. `duplicate` is what a broken
+// uniqueness means for the table at hand.
+QString fromRefusal(StoreRefusal refusal, const QString& duplicate);
 
 // Sets `refusal` to the too-long text for `field` when it is still empty and
 // `value` has more than `size` characters (as the file counts them: one for a

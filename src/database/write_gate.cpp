@@ -1,16 +1,19 @@
 #include "database/write_gate.h"
 
-#include <sqlite3.h>
+namespace {
+// Refusals that concern the record itself, not the store.
+bool aboutTheRecord(StoreRefusal why) {
+    return why == StoreRefusal::Duplicate || why == StoreRefusal::MissingValue || why == StoreRefusal::DoesNotFit;
+}
+} // namespace
 
-int WriteGate::fileMovedCode() { return SQLITE_READONLY_DBMOVED; }
-
-SqliteStatement::Outcome WriteGate::run(SqliteStatement& change) const {
-    SqliteStatement::Outcome outcome;
+StoreStatement::Outcome WriteGate::run(StoreStatement& change) const {
+    StoreStatement::Outcome outcome;
     const auto refuse = [&] {
-        outcome = SqliteStatement::Outcome{};
-        outcome.code = fileMovedCode();
+        outcome = StoreStatement::Outcome{};
+        outcome.refusal = StoreRefusal::FileLost;
         if (writeFailed)
-            writeFailed(outcome.code);
+            writeFailed(outcome.refusal);
         return outcome;
     };
     if (fileIsOurs && !fileIsOurs()) {
@@ -19,8 +22,8 @@ SqliteStatement::Outcome WriteGate::run(SqliteStatement& change) const {
     }
     outcome = change.execute();
     if (!outcome.ran()) {
-        if ((outcome.code & 0xFF) != SQLITE_CONSTRAINT && writeFailed)
-            writeFailed(outcome.code);
+        if (!aboutTheRecord(outcome.refusal) && writeFailed)
+            writeFailed(outcome.refusal);
         return outcome;
     }
     if (fileIsOurs && !fileIsOurs())

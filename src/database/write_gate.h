@@ -1,6 +1,6 @@
 #pragma once
 
-#include "database/sqlite_statement.h"
+#include "database/store_statement.h"
 
 #include <functional>
 
@@ -14,16 +14,13 @@
 // `writeFailed`.
 class WriteGate {
 public:
-    // The extended code of a change refused because the file is no longer ours.
-    static int fileMovedCode();
-
     std::function<bool()> fileIsOurs;
-    std::function<void(int extendedCode)> writeFailed;
+    std::function<void(StoreRefusal why)> writeFailed;
 
-    SqliteStatement::Outcome run(SqliteStatement& change) const;
+    StoreStatement::Outcome run(StoreStatement& change) const;
 };
 
 // Runs a change through the gate, or plainly when there is none.
-inline SqliteStatement::Outcome runChange(const WriteGate* gate, SqliteStatement& change) {
+inline StoreStatement::Outcome runChange(const WriteGate* gate, StoreStatement& change) {
     return gate ? gate->run(change) : change.execute();
 }

@@ -94,7 +94,10 @@ bool Registry::start(QString* errorText) {
 
     QString databaseNotice;
     QString databaseError;
-    if (!m_database.open(m_options.dataDir, &databaseError, &databaseNotice)) {
+    const bool opened = m_options.databaseUrl.isEmpty()
+                            ? m_database.open(m_options.dataDir, &databaseError, &databaseNotice)
+                            : m_database.openServer(m_options.databaseUrl, m_options.databasePassword, &databaseError);
+    if (!opened) {
         if (errorText)
             *errorText = databaseError;
         m_state = State::Ended;

@@ -37,6 +37,8 @@ struct RegistryOptions {
     // Talk to the service manager whatever server.ini's Service says: the
     // daemon started by systemd (a Type=notify unit waits for readiness).
     bool startedByServiceManager = false;
+    QString databaseUrl;      // a shared PostgreSQL database; empty: qbrx.dat in dataDir
+    QString databasePassword; // for databaseUrl when not found by libpq's own means
 };
 
 // The one object that owns a running registry: the slot table, the event log,

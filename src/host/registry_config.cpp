@@ -48,7 +48,11 @@ const ConfigSchema& registryConfigSchema() {
              addressList(QStringLiteral("operator_from"), QString()),
          }},
         {QStringLiteral("http"), {httpListenKey()}},
-        {QStringLiteral("database"), {}},
+        // A shared PostgreSQL database instead of qbrx.dat (empty: the file),
+        // and a file holding its password; both wait for the next start.
+        {QStringLiteral("database"),
+         {ConfigKey::text(QStringLiteral("url"), QString(), false),
+          ConfigKey::text(QStringLiteral("password_file"), QString(), false)}},
     };
     return schema;
 }

@@ -1,11 +1,18 @@
 #include "support/registry_fixture.h"
 
 #include "protocol/framing.h"
+#include "support/test_engine.h"
 
 RegistryFixture::RegistryFixture(bool startNow) {
     RegistryOptions options;
     options.dataDir = dataDir.path();
     options.port = 5679;
+    if (TestEngine::isPostgres()) {
+        QString error;
+        options.databaseUrl = TestEngine::newDatabase(&error);
+        if (options.databaseUrl.isEmpty())
+            qWarning("no PostgreSQL database for the registry: %s", qPrintable(error));
+    }
     registry = std::make_unique<Registry>(net, clock, options);
     if (startNow)
         start();
