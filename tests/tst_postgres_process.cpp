@@ -54,6 +54,20 @@ private slots:
         QVERIFY(!QFile::exists(QDir(dir.path()).filePath(QStringLiteral("qbrx.dat"))));
     }
 
+    void anUnreadablePasswordFileStopsStartUp() {
+        QTemporaryDir dir;
+        const QString missing = QDir(dir.path()).filePath(QStringLiteral("no-such-password"));
+        put(QDir(dir.path()).filePath(QStringLiteral("tavregistry.conf")),
+            "[database]\nurl = host=/nonexistent dbname=tav\npassword_file = " + missing.toUtf8() + "\n");
+        RegistryProcess registry;
+        QVERIFY(registry.launch(dir.path()));
+        QVERIFY(registry.process().waitForFinished(30000));
+        QCOMPARE(registry.process().exitCode(), 1);
+        const QByteArray errors = registry.errors();
+        QVERIFY2(errors.contains("cannot read the database password file " + missing.toUtf8() + ": "),
+                 errors.constData());
+    }
+
     void anAccountRegisteredAtOneRegistryLogsInAtTheOther() {
         QString error;
         const QString url = TestEngine::newDatabase(&error);
