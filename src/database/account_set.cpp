@@ -56,10 +56,7 @@ bool AccountSet::attach(const QString& connectionName) {
     // column's collation in SQLite, by the folded form (its unique index) in
     // PostgreSQL.
     auto prepare = [&engine](std::unique_ptr<StoreStatement>& slot, const QByteArray& sqlite,
-                             const QByteArray& postgres) {
-        slot = engine->prepare(sqlite.constData(), postgres.constData());
-        return slot != nullptr;
-    };
+                             const QByteArray& postgres) { return engine->prepareInto(slot, sqlite, postgres); };
     m_attached =
         prepare(m_findByName, selectWhere("User = ?"), quotedSelectWhere("\"FoldCase\"(\"User\") = \"FoldCase\"(?)")) &&
         prepare(m_findByBookmark, selectWhere("Bookmark = ?"), quotedSelectWhere("\"Bookmark\" = ?")) &&

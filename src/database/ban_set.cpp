@@ -56,10 +56,7 @@ bool BanSet::attach(const QString& connectionName) {
     if (!engine)
         return false;
     auto prepare = [&engine](std::unique_ptr<StoreStatement>& slot, const QByteArray& sqlite,
-                             const QByteArray& postgres) {
-        slot = engine->prepare(sqlite.constData(), postgres.constData());
-        return slot != nullptr;
-    };
+                             const QByteArray& postgres) { return engine->prepareInto(slot, sqlite, postgres); };
     // Names and addresses compare without regard to ASCII case on both
     // engines (SQLite: the columns' collation; PostgreSQL: the folded form).
     m_attached =

@@ -81,10 +81,7 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         dropConnection();
         return false;
     }
-    m_lost = false;
-    m_accounts.setWriteGate(&m_gate);
-    m_bans.setWriteGate(&m_gate);
-    m_open = true;
+    markOpen();
     return true;
 }
 
@@ -153,10 +150,7 @@ bool RegistryDatabase::openServer(const QString& connectionString, const QString
         dropConnection();
         return false;
     }
-    m_lost = false;
-    m_accounts.setWriteGate(&m_gate);
-    m_bans.setWriteGate(&m_gate);
-    m_open = true;
+    markOpen();
     return true;
 }
 
@@ -173,6 +167,13 @@ bool RegistryDatabase::finishOpening(const Schema::EngineSteps& steps, QString* 
         return false;
     }
     return true;
+}
+
+void RegistryDatabase::markOpen() {
+    m_lost = false;
+    m_accounts.setWriteGate(&m_gate);
+    m_bans.setWriteGate(&m_gate);
+    m_open = true;
 }
 
 void RegistryDatabase::dropConnection() {

@@ -55,6 +55,8 @@ private:
     qint64 expectedSize();
     // Brings the open connection's tables up to date and attaches the sets.
     bool finishOpening(const Schema::EngineSteps& steps, QString* failure);
+    // Both engines: the sets write through the gate from here on.
+    void markOpen();
     void dropConnection();
 
     QString m_connectionName;

@@ -2,6 +2,7 @@
 
 #include "database/store_statement.h"
 
+#include <QByteArray>
 #include <QString>
 #include <memory>
 
@@ -18,6 +19,12 @@ public:
     Kind kind() const { return m_kind; }
     // Prepared, or null when the engine refuses it (the tables do not fit).
     std::unique_ptr<StoreStatement> prepare(const char* sqliteSql, const char* postgresSql) const;
+    // The same into `slot`; false when the statement does not prepare.
+    bool prepareInto(std::unique_ptr<StoreStatement>& slot, const QByteArray& sqliteSql,
+                     const QByteArray& postgresSql) const {
+        slot = prepare(sqliteSql.constData(), postgresSql.constData());
+        return slot != nullptr;
+    }
 
 private:
     StoreEngine(Kind kind, void* handle) : m_kind(kind), m_handle(handle) {}
