@@ -19,17 +19,12 @@ public:
     }
     // A sample; `labels` is the text between the braces, already escaped.
     void sampleReal(const char* name, const QByteArray& labels, double value) {
-        m_out += name;
-        if (!labels.isEmpty()) {
-            m_out += '{';
-            m_out += labels;
-            m_out += '}';
-        }
-        m_out += ' ';
-        m_out += QByteArray::number(value, 'f', 3);
-        m_out += '\n';
+        sampleText(name, labels, QByteArray::number(value, 'f', 3));
     }
     void sample(const char* name, const QByteArray& labels, quint64 value) {
+        sampleText(name, labels, QByteArray::number(value));
+    }
+    void sampleText(const char* name, const QByteArray& labels, const QByteArray& value) {
         m_out += name;
         if (!labels.isEmpty()) {
             m_out += '{';
@@ -37,7 +32,7 @@ public:
             m_out += '}';
         }
         m_out += ' ';
-        m_out += QByteArray::number(value);
+        m_out += value;
         m_out += '\n';
     }
     void sample(const char* name, quint64 value) { sample(name, QByteArray(), value); }

@@ -139,7 +139,7 @@ bool AddressLimits::operatorLoginAllowed(QByteArrayView ip) const {
     if (m_settings.operatorFrom.isEmpty())
         return true;
     const std::optional<AddressKey> key = AddressKey::parse(ip);
-    return key && m_settings.operatorFrom.contains(*key);
+    return key && operatorLoginAllowed(*key);
 }
 
 bool AddressLimits::registrationAllowed(QByteArrayView ip) {
