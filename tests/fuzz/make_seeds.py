@@ -93,6 +93,11 @@ SEEDS = {
     + arrival(FRESH, frame(0, b"alpha\0x"))
     + arrival(ALPHA, frame(5, b"N\0D") + frame(6, b"abcdef")),
     "x_register_switch_off": peer_event(FRESH, 3) + arrival(FRESH, frame(0, b"delta\0pw")),
+    # Four wrong passwords from one address: a registry that remembered them
+    # into the next input would lock that address out after a few inputs.
+    "x_wrong_passwords": connect(4)
+    + b"".join(arrival(peer, frame(1, b"alpha\0wrong")) for peer in range(4, 8))
+    + arrival(FRESH, frame(1, b"alpha\0wrong")),
 }
 
 

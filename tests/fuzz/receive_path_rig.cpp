@@ -126,6 +126,18 @@ void ReceivePathRig::restoreBaseline() {
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
         r.clients()[i] = ClientSlot{};
     r.counters() = RegistryCounters{};
+    // Failed logins, lockouts and rates are remembered per address; an
+    // address made exempt is forgotten at once, so exempting every address
+    // for a moment leaves the limits as a new registry has them.
+    static const std::optional<AddressSet> everyAddress = AddressSet::parse(QStringLiteral("0.0.0.0/0 ::/0"), nullptr);
+    if (!everyAddress)
+        FuzzHarness::fail("no address set holds every address");
+    LimitSettings forgetAll;
+    forgetAll.exempt = *everyAddress;
+    r.setLimits(forgetAll);
+    r.setLimits(LimitSettings{});
+    if (r.addressLimits().trackedCount() != 0)
+        FuzzHarness::fail("the limits still remember an address between inputs");
     r.setNewAccountsAllowed(m_allowedAtStart);
     m_clock.set(kStartTick);
 }
