@@ -36,6 +36,8 @@ public:
     // The tick every input starts from: close to the wrap, so that the
     // supervision crosses it.
     static constexpr quint32 kStartTick = 0xFFFF0000u;
+    // Callers one input may bring: every slot, the overflow slot and more.
+    static constexpr int kMaxCallers = 384;
 
 private:
     void restoreBaseline();
