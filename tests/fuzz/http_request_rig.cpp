@@ -1,6 +1,7 @@
 #include "http_request_rig.h"
 
 #include "fuzz_harness.h"
+#include "fuzz_registry.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -41,14 +42,9 @@ constexpr qint64 kNow = kStartedAt + 93784; // 1 day, 02:03:04
 } // namespace
 
 HttpRequestRig::HttpRequestRig(const QString& dataDir) {
-    FuzzHarness::ensureApplication();
-    RegistryOptions options;
-    options.dataDir = dataDir;
-    m_registry = std::make_unique<Registry>(m_net, m_clock, options);
-    QString error;
-    if (!m_registry->start(&error))
-        FuzzHarness::fail("the registry did not start");
+    m_registry = FuzzHarness::startRegistry(m_net, m_clock, dataDir);
     m_endpoint = std::make_unique<HttpEndpoint>(*m_registry, kStartedAt, [] { return kNow; });
+    QString error;
     if (!m_endpoint->listen(QHostAddress::LocalHost, 0, &error))
         FuzzHarness::fail("the HTTP endpoint cannot listen on loopback");
 }

@@ -1,6 +1,7 @@
 #include "receive_path_rig.h"
 
 #include "fuzz_harness.h"
+#include "fuzz_registry.h"
 
 #include "database/account_set.h"
 #include "database/ban_set.h"
@@ -86,13 +87,7 @@ bool databaseSound(const QString& connectionName) {
 } // namespace
 
 ReceivePathRig::ReceivePathRig(const QString& dataDir) {
-    FuzzHarness::ensureApplication();
-    RegistryOptions options;
-    options.dataDir = dataDir;
-    m_registry = std::make_unique<Registry>(m_net, m_clock, options);
-    QString error;
-    if (!m_registry->start(&error))
-        FuzzHarness::fail("the registry did not start");
+    m_registry = FuzzHarness::startRegistry(m_net, m_clock, dataDir);
     m_allowedAtStart = m_registry->newAccountsAllowed();
     QObject::connect(&m_registry->eventLog(), &EventLog::lineAppended, [this](const QString& line, bool) {
         if (m_recording)
