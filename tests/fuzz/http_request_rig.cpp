@@ -38,6 +38,9 @@ private:
 // gets the same page.
 constexpr qint64 kStartedAt = 1700000000;
 constexpr qint64 kNow = kStartedAt + 93784; // 1 day, 02:03:04
+// Rounds of the event loop with nothing to read, nothing to write and
+// nothing new for the caller before the exchange counts as finished.
+constexpr int kIdleRounds = 3;
 
 } // namespace
 
@@ -143,6 +146,7 @@ QByteArray HttpRequestRig::converse(const QByteArray& request, bool split, bool*
     bool firstPartRead = !split;
     bool accepted = false;
     int idleRounds = 0;
+    qsizetype receivedBefore = -1;
     QElapsedTimer clock;
     clock.start();
     for (;;) {
@@ -175,9 +179,12 @@ QByteArray HttpRequestRig::converse(const QByteArray& request, bool split, bool*
             *reset = true;
             break;
         }
-        // Idle twice in a row: work the endpoint posted for later has run too.
-        idleRounds = sent == request.size() && accepted && endpointIdle() ? idleRounds + 1 : 0;
-        if (idleRounds == 2)
+        // Idle for a few rounds in a row, nothing new arriving: work the
+        // endpoint posted for later (the next of pipelined requests) has run too.
+        const bool quiet = sent == request.size() && accepted && received.size() == receivedBefore && endpointIdle();
+        idleRounds = quiet ? idleRounds + 1 : 0;
+        receivedBefore = received.size();
+        if (idleRounds == kIdleRounds)
             break;
         if (clock.elapsed() > kExchangeDeadlineMs)
             FuzzHarness::fail("the endpoint neither finished nor closed", int(request.size()));
