@@ -44,11 +44,12 @@ test-sanitize: deps $(ASAN_BUILD)/build.ninja
 bench: build
 	./scripts/run-bench $(BUILD)
 
-# libFuzzer needs clang and its runtime; only this target installs them.
+# libFuzzer needs clang and its runtime; only this target installs them. Each
+# target runs FUZZ_SECONDS; a crash fails it and keeps its input in the corpus.
 $(FUZZ_BUILD)/build.ninja:
 	./scripts/install-deps fuzz
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DTAV_FUZZ=ON -DTAV_BUILD_BENCH=OFF
+	  -DTAV_FUZZ=ON -DTAV_BUILD_BENCH=OFF -DTAV_WERROR=$(WERROR)
 
 fuzz: $(FUZZ_BUILD)/build.ninja
 	./scripts/install-deps fuzz

@@ -194,6 +194,17 @@ void MemorySocketLayer::close(int index) {
     m_inbox[index].clear();
 }
 
+bool MemorySocketLayer::forgetPeers() {
+    if (openCount() != 0 || !m_pending.empty())
+        return false;
+    m_peers.clear();
+    m_completions.clear();
+    for (QByteArray& inbox : m_inbox)
+        inbox.clear();
+    m_holdOutput = false;
+    return true;
+}
+
 int MemorySocketLayer::openCount() const {
     int n = 0;
     for (int i = 1; i <= kMaxIndex; ++i)

@@ -61,6 +61,10 @@ public:
     QByteArray takeReceived(int peerId);
     int peerAtIndex(int index) const;
     int peerCount() const { return int(m_peers.size()); }
+    // Starts the peer numbering again from 1, for a layer used for many runs
+    // (the fuzz rig). Only when no socket is open and no caller waits: false
+    // otherwise, and nothing changes. Held output is off again.
+    bool forgetPeers();
     bool listening() const { return m_listening; }
 
     // --- SocketLayer ---

@@ -1,6 +1,7 @@
 #include "fuzz_harness.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -20,6 +21,12 @@ void fail(const char* what, int detail) {
     std::fprintf(stderr, "fuzz invariant broken: %s (%d)\n", what, detail);
     std::fflush(stderr);
     std::abort();
+}
+
+QString scratchFolderTemplate() {
+    const QDir memory(QStringLiteral("/dev/shm"));
+    return memory.exists() ? memory.filePath(QStringLiteral("tavfuzz-XXXXXX"))
+                           : QDir::temp().filePath(QStringLiteral("tavfuzz-XXXXXX"));
 }
 
 } // namespace FuzzHarness

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 #include <cstddef>
 #include <cstdint>
 
@@ -14,4 +16,7 @@ void ensureApplication();
 // Ends the process with a message on standard error: a broken invariant is a
 // finding, and libFuzzer records the input that led to it.
 [[noreturn]] void fail(const char* what, int detail = 0);
+// A QTemporaryDir template for a registry's data folder: on /dev/shm when
+// there is one, as every account written is flushed to the disk.
+QString scratchFolderTemplate();
 } // namespace FuzzHarness

@@ -4,7 +4,8 @@ message type in the mode where it is accepted, plus a few scripts that reach
 the slot timer, the overflow slot, split frames and socket events.
 
 Run from anywhere: python3 tests/fuzz/make_seeds.py
-The receive_path script format is described at the top of receive_path_target.cpp.
+The receive_path script format is described in receive_path_rig.cpp, the
+http_request input in http_request_rig.h.
 """
 import os
 import struct
@@ -92,16 +93,71 @@ SEEDS = {
     + arrival(FRESH, frame(0, b"alpha\0x"))
     + arrival(ALPHA, frame(5, b"N\0D") + frame(6, b"abcdef")),
     "x_register_switch_off": peer_event(FRESH, 3) + arrival(FRESH, frame(0, b"delta\0pw")),
+    # Four wrong passwords from one address: a registry that remembered them
+    # into the next input would lock that address out after a few inputs.
+    "x_wrong_passwords": connect(4)
+    + b"".join(arrival(peer, frame(1, b"alpha\0wrong")) for peer in range(4, 8))
+    + arrival(FRESH, frame(1, b"alpha\0wrong")),
 }
 
 
-def main():
-    folder = os.path.join(HERE, "corpus", "receive_path")
+def server(user, name, description, url=b"", players=0, official=0):
+    out = b""
+    for text, limit in ((user, 16), (name, 64), (description, 256), (url, 64)):
+        assert len(text) < limit
+        out += bytes([len(text)]) + text
+    return out + bytes([players, official])
+
+
+def servers(*entries, split=False):
+    return bytes([len(entries) | (0x80 if split else 0)]) + b"".join(entries)
+
+
+def get(path, *headers, method=b"GET", version=b"HTTP/1.1", body=b""):
+    return method + b" " + path + b" " + version + b"\r\n" + b"".join(h + b"\r\n" for h in headers) + b"\r\n" + body
+
+
+# The ETag of the empty list {"servers":[],"count":0}.
+EMPTY_ETAG = b'"1a621851834bb32a72edd2d6fbe71f30"'
+HOSTILE = server(b"evil", b"<script>alert(1)</script>", b"a\0b\x01\x7f\x81\x9d\xff&amp;\"\'>",
+                 b"javascript:alert(\"x\")", 255, 1)
+
+HTTP_SEEDS = {
+    "status_page": servers() + get(b"/", b"Host: x"),
+    "status_page_servers": servers(server(b"alpha", b"Alpha", b"Fine"), server(b"bravo", b"B", b"", b"http://u/", 7, 1),
+                                   HOSTILE) + get(b"/"),
+    "server_list": servers(server(b"alpha", b"Alpha", b"<b>&</b>", b"http://x/?a=1&b=<2>", 3, 1)) + get(b"/servers.json"),
+    "server_list_etag": servers() + get(b"/servers.json", b"If-None-Match: " + EMPTY_ETAG),
+    "server_list_etag_weak_list": servers() + get(b"/servers.json", b"If-None-Match: \"x\", W/" + EMPTY_ETAG),
+    "server_list_etag_star": servers(HOSTILE) + get(b"/servers.json", b"If-None-Match: *"),
+    "metrics": servers(HOSTILE) + get(b"/metrics"),
+    "healthz": servers() + get(b"/healthz"),
+    "head_and_post": servers() + get(b"/", method=b"HEAD") + get(b"/metrics", b"Content-Length: 3", method=b"POST", body=b"abc"),
+    "not_found_query": servers() + get(b"/nothing?<script>=1") + get(b"/servers.json?x=<y>") + get(b"/../etc/passwd"),
+    "pipelined": servers(HOSTILE) + get(b"/") + get(b"/servers.json") + get(b"/healthz") + get(b"/metrics"),
+    "split": servers(server(b"a", b"A", b"D"), split=True) + get(b"/servers.json") + get(b"/"),
+    "http10": servers() + get(b"/", version=b"HTTP/1.0"),
+    "absolute_form": servers() + get(b"http://registry/servers.json"),
+    "chunked": servers() + get(b"/", b"Transfer-Encoding: chunked", method=b"POST", body=b"3\r\nabc\r\n0\r\n\r\n"),
+    "long_header": servers() + get(b"/", b"X-Long: " + b"a" * 3000),
+    "lower_case_method": servers() + get(b"/", method=b"get"),
+    "garbage": servers() + b"\x00\xff garbage\r\n\r\n",
+    "incomplete": servers() + b"GET / HTTP/1.1\r\nHost: x",
+}
+
+
+def write(target, seeds):
+    folder = os.path.join(HERE, "corpus", target)
     os.makedirs(folder, exist_ok=True)
-    for name, data in SEEDS.items():
+    for name, data in seeds.items():
         with open(os.path.join(folder, name), "wb") as f:
             f.write(data)
-    print(f"wrote {len(SEEDS)} seeds to {folder}")
+    print(f"wrote {len(seeds)} seeds to {folder}")
+
+
+def main():
+    write("receive_path", SEEDS)
+    write("http_request", HTTP_SEEDS)
 
 
 if __name__ == "__main__":

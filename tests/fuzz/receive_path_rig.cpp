@@ -1,0 +1,321 @@
+#include "receive_path_rig.h"
+
+#include "fuzz_harness.h"
+#include "fuzz_registry.h"
+
+#include "database/account_set.h"
+#include "database/ban_set.h"
+#include "protocol/framing.h"
+
+#include <QCoreApplication>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+class Script {
+public:
+    Script(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    bool atEnd() const { return m_pos >= m_size; }
+    uint8_t byte() { return m_pos < m_size ? m_data[m_pos++] : 0; }
+    QByteArray bytes(size_t n) {
+        n = std::min(n, m_size - m_pos);
+        QByteArray out(reinterpret_cast<const char*>(m_data + m_pos), qsizetype(n));
+        m_pos += n;
+        return out;
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_pos = 0;
+};
+
+QByteArray frameOf(quint8 type, const QByteArray& payload) {
+    return Framing::frame(Framing::message(type, payload));
+}
+
+// Everything the registry sends is whole frames (the memory layer delivers
+// each send completely), so each peer's bytes must parse to the end.
+void checkFrames(const QByteArray& received, int peer) {
+    qsizetype pos = 0;
+    while (pos < received.size()) {
+        if (received.size() - pos < 2)
+            FuzzHarness::fail("a peer received a cut length prefix", peer);
+        const int length = Framing::decodeLength(QByteArrayView(received).sliced(pos, 2));
+        if (length == 0)
+            FuzzHarness::fail("a peer received an empty frame", peer);
+        if (received.size() - pos - 2 < length)
+            FuzzHarness::fail("a peer received a cut frame", peer);
+        pos += 2 + length;
+    }
+}
+
+// Length-prefixed, so that two different outcomes never hash the same text.
+void add(QCryptographicHash& hash, QByteArrayView bytes) {
+    const quint64 n = quint64(bytes.size());
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof n));
+    hash.addData(bytes);
+}
+
+void add(QCryptographicHash& hash, quint64 value) {
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(&value), sizeof value));
+}
+
+// The one statement the registry never runs itself: the key counter of
+// the accounts table goes back to zero, as in a new file, so that the
+// bookmarks handed out are the same whatever ran before.
+void restartAccountKeys(const QString& connectionName) {
+    QSqlDatabase db = QSqlDatabase::database(connectionName, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_sequence'")) || !q.next())
+        FuzzHarness::fail("the database cannot be read between inputs");
+    if (q.value(0).toInt() == 0)
+        return;
+    if (!q.exec(QStringLiteral("DELETE FROM sqlite_sequence")))
+        FuzzHarness::fail("the key counter of the accounts cannot be reset");
+}
+
+bool databaseSound(const QString& connectionName) {
+    QSqlQuery q(QSqlDatabase::database(connectionName, false));
+    return q.exec(QStringLiteral("PRAGMA quick_check")) && q.next() && q.value(0).toString() == QLatin1String("ok");
+}
+
+} // namespace
+
+ReceivePathRig::ReceivePathRig(const QString& dataDir) {
+    m_registry = FuzzHarness::startRegistry(m_net, m_clock, dataDir);
+    m_allowedAtStart = m_registry->newAccountsAllowed();
+    QObject::connect(&m_registry->eventLog(), &EventLog::lineAppended, [this](const QString& line, bool) {
+        if (m_recording)
+            add(m_outcome, line.toUtf8());
+    });
+}
+
+ReceivePathRig::~ReceivePathRig() { m_registry->shutdown(); }
+
+QByteArray ReceivePathRig::run(const uint8_t* data, size_t size) {
+    restoreBaseline();
+    m_outcome.reset();
+    m_recording = true;
+    openSessions();
+    playScript(data, size);
+    finish();
+    m_recording = false;
+    return m_outcome.result().toHex();
+}
+
+void ReceivePathRig::restoreBaseline() {
+    Registry& r = *m_registry;
+    if (r.connectionCount() != 0 || m_net.openCount() != 0 || !m_net.forgetPeers())
+        FuzzHarness::fail("a connection outlived the input before it");
+    // The accounts and bans of the last input go; what a new file holds is nothing.
+    if (!r.accounts().removeAll() || !r.database().bans().removeAll())
+        FuzzHarness::fail("the tables cannot be emptied between inputs");
+    restartAccountKeys(r.database().connectionName());
+    // Slot records keep some fields across a close on purpose (the session
+    // flag, the generation); a new registry has them blank.
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
+        r.clients()[i] = ClientSlot{};
+    r.counters() = RegistryCounters{};
+    // Failed logins, lockouts and rates are remembered per address; an
+    // address made exempt is forgotten at once, so exempting every address
+    // for a moment leaves the limits as a new registry has them.
+    static const std::optional<AddressSet> everyAddress = AddressSet::parse(QStringLiteral("0.0.0.0/0 ::/0"), nullptr);
+    if (!everyAddress)
+        FuzzHarness::fail("no address set holds every address");
+    LimitSettings forgetAll;
+    forgetAll.exempt = *everyAddress;
+    r.setLimits(forgetAll);
+    r.setLimits(LimitSettings{});
+    if (r.addressLimits().trackedCount() != 0)
+        FuzzHarness::fail("the limits still remember an address between inputs");
+    r.setNewAccountsAllowed(m_allowedAtStart);
+    m_clock.set(kStartTick);
+}
+
+void ReceivePathRig::openSessions() {
+    Registry& r = *m_registry;
+    const int op = m_net.connectPeer("10.0.0.1");
+    m_net.peerSends(op, frameOf(2, QByteArray("qwzrtplkmx\0ZKRTQWPMNBVCXLKJHGFD", 31)) + frameOf(13, "x"));
+    const int alpha = m_net.connectPeer("10.0.0.2");
+    m_net.peerSends(alpha, frameOf(0, QByteArray("alpha\0secret", 12)));
+    const int bravo = m_net.connectPeer("10.0.1.0");
+    m_net.peerSends(bravo, frameOf(0, QByteArray("bravo\0pw", 8)));
+    m_net.connectPeer("192.168.0.1");
+    m_net.completeSends();
+    if (r.clients()[1].Mode != SessionMode::Operator || r.clients()[2].Mode != SessionMode::Server ||
+        r.clients()[3].Mode != SessionMode::Server)
+        FuzzHarness::fail("the opening sessions did not come up");
+    checkSlots();
+}
+
+// After the opening: peer 1 an operator (new accounts allowed), peers 2 and
+// 3 the game servers "alpha" and "bravo", peer 4 a fresh connection.
+// Each step is one op byte followed by its operands:
+//   op % 8 in 0..3  arrival: peer byte, length byte, that many data bytes
+//   op % 8 == 4     new callers: count byte (0..63); beyond 255 they overflow;
+//                   no more once kMaxCallers have called in this input
+//   op % 8 == 5     time passes: byte x 250 ms, then one supervision pass
+//   op % 8 == 6     pending send completions are delivered, then the posted
+//                   work of one loop pass runs (messages left for a later pass)
+//   op % 8 == 7     peer event: peer byte, event byte (peer closes, socket
+//                   error, hold/release output, flip the new-accounts switch)
+void ReceivePathRig::playScript(const uint8_t* data, size_t size) {
+    Registry& r = *m_registry;
+    Script script(data, size);
+    std::vector<int> peers{1, 2, 3, 4};
+    bool hold = false;
+    int steps = 0;
+    while (!script.atEnd() && ++steps <= 4096) {
+        const uint8_t op = script.byte();
+        switch (op % 8) {
+        case 0:
+        case 1:
+        case 2:
+        case 3: {
+            const int peer = peers[script.byte() % peers.size()];
+            m_net.peerSends(peer, script.bytes(script.byte()));
+            break;
+        }
+        case 4: {
+            // Callers beyond the table's size only repeat the full notice,
+            // each at the cost of a look at every slot: a few such rounds
+            // cover it, thousands only slow the fuzzer down.
+            const int count = std::min(script.byte() % 64, kMaxCallers - m_net.peerCount());
+            for (int id : m_net.connectPeers(count, "172.16.0.9"))
+                peers.push_back(id);
+            break;
+        }
+        case 5:
+            m_clock.advance(quint32(script.byte()) * 250);
+            r.superviseSlots();
+            break;
+        case 6:
+            m_net.completeSends();
+            QCoreApplication::sendPostedEvents();
+            break;
+        case 7: {
+            const int peer = peers[script.byte() % peers.size()];
+            switch (script.byte() % 4) {
+            case 0:
+                m_net.peerCloses(peer);
+                break;
+            case 1:
+                m_net.raiseError(peer);
+                break;
+            case 2:
+                hold = !hold;
+                m_net.setHoldOutput(hold);
+                break;
+            default:
+                r.setNewAccountsAllowed(!r.newAccountsAllowed());
+                break;
+            }
+            break;
+        }
+        }
+        checkSlots();
+    }
+}
+
+// Ends the input as shutdown would (every slot closed in order, operators
+// told of servers going) but keeps the registry and its database running.
+void ReceivePathRig::finish() {
+    Registry& r = *m_registry;
+    for (int i = 1; i <= m_net.peerCount(); ++i)
+        checkFrames(m_net.peer(i).received, i);
+    // What is left in the slots counts as the input's outcome too: a field
+    // the next input could inherit must be the same as after a fresh start.
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i) {
+        const ClientSlot& s = r.clients()[i];
+        add(m_outcome, quint64(s.InUse) | quint64(s.Mode) << 8 | quint64(s.PlayerCount) << 16 |
+                           quint64(s.Official) << 24 | quint64(s.SessionFlag) << 32 |
+                           quint64(s.CloseAfterSend) << 33 | quint64(s.Backlogged) << 34 |
+                           quint64(s.HeldForOutput) << 35 | quint64(s.ReadPaused) << 36);
+        add(m_outcome, quint64(s.LastTick));
+        add(m_outcome, quint64(s.AccountBookmark));
+        for (const QByteArray* field : {&s.Buffer, &s.ServerId, &s.ServerName, &s.IP, &s.Description, &s.UpdateUrl})
+            add(m_outcome, *field);
+    }
+    for (const QString& name : r.onlineServers().texts())
+        add(m_outcome, name.toUtf8());
+    add(m_outcome, quint64(r.newAccountsAllowed()));
+
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
+        if (r.clients()[i].InUse)
+            r.closeClient(i, CloseReason::Shutdown);
+    // Work posted for a later pass finds every slot closed and ends here,
+    // not in the next input.
+    QCoreApplication::sendPostedEvents();
+    if (m_net.openCount() != 0)
+        FuzzHarness::fail("sockets left open after every slot was closed", m_net.openCount());
+    if (r.connectionCount() != 0)
+        FuzzHarness::fail("connections counted after every slot was closed", r.connectionCount());
+
+    for (int i = 1; i <= m_net.peerCount(); ++i) {
+        const MemorySocketLayer::Peer& p = m_net.peer(i);
+        add(m_outcome, p.address);
+        add(m_outcome, quint64(p.refused) | quint64(p.peerGone) << 1);
+        add(m_outcome, p.received);
+    }
+    const RegistryCounters& c = r.counters();
+    add(m_outcome, QByteArrayView(reinterpret_cast<const char*>(&c), sizeof c));
+
+    for (const QString& user : r.accounts().names()) {
+        const std::optional<AccountRecord> a = r.accounts().find(user);
+        if (!a)
+            FuzzHarness::fail("a listed account cannot be found");
+        add(m_outcome, quint64(a->bookmark));
+        for (const QString* field : {&a->User, &a->Password, &a->Name, &a->Description, &a->UpdateURL})
+            add(m_outcome, field->toUtf8());
+        add(m_outcome, quint64(a->Official.value_or(-1)));
+    }
+    if (!databaseSound(r.database().connectionName()) || r.databaseLost())
+        FuzzHarness::fail("the database failed its check after the run");
+}
+
+void ReceivePathRig::checkSlots() {
+    Registry& r = *m_registry;
+    int inUse = 0;
+    int servers = 0;
+    // Every caller takes one slot at most, the lowest free one, and every
+    // slot was free and blank when the input began: slots above the number
+    // of callers so far have never been taken in this input.
+    const int taken = std::min(m_net.peerCount(), SlotTable::kLastRegularSlot);
+    for (int i = SlotTable::kFirstSlot; i <= taken; ++i) {
+        const ClientSlot& s = r.clients()[i];
+        // Beyond an incomplete tail, only messages left for a later pass stay,
+        // and then reading is paused: never more than one arrival besides.
+        if (s.Buffer.size() > 512 && !(s.Backlogged || s.HeldForOutput))
+            FuzzHarness::fail("a slot holds more than 512 unconsumed bytes", i);
+        if (s.Buffer.size() > 512 + 255)
+            FuzzHarness::fail("a slot holds more than one arrival beyond 512 bytes", i);
+        if (!s.InUse) {
+            if (!s.Buffer.isEmpty() || s.Mode != SessionMode::Connected)
+                FuzzHarness::fail("a free slot keeps a buffer or a session", i);
+            if (m_net.peerAtIndex(i) != 0)
+                FuzzHarness::fail("a free slot still has a socket", i);
+            continue;
+        }
+        ++inUse;
+        if (m_net.peerAtIndex(i) == 0)
+            FuzzHarness::fail("an occupied slot has no socket", i);
+        if ((s.Backlogged || s.HeldForOutput) && !m_net.peer(m_net.peerAtIndex(i)).readPaused)
+            FuzzHarness::fail("a slot with messages waiting is still read", i);
+        if (s.Mode > SessionMode::Server)
+            FuzzHarness::fail("a slot in an unknown mode", i);
+        if (s.Mode == SessionMode::Server) {
+            ++servers;
+            if (s.ServerId.isEmpty())
+                FuzzHarness::fail("a server session without a user name", i);
+        }
+    }
+    if (inUse != r.connectionCount())
+        FuzzHarness::fail("ConnectionCount differs from the occupied slots", r.connectionCount());
+    if (servers != r.onlineServers().count())
+        FuzzHarness::fail("the online server list differs from the server sessions", servers);
+}
