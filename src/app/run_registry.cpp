@@ -175,6 +175,8 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
     if (!options.databaseUrl.isEmpty() && !passwordFile.isEmpty() &&
         !readPasswordFile(passwordFile, &options.databasePassword, &error))
         return startFailed(error);
+    options.databaseLeaseSeconds =
+        configuration.values().value(QStringLiteral("database"), QStringLiteral("lease")).toInt();
     options.listenAddress = cl.listenAddress;
     options.port = cl.port;
     options.echoEventsToStdout = true;
