@@ -166,6 +166,8 @@ bool RegistryDatabase::openServer(const QString& connectionString, const QString
 }
 
 bool RegistryDatabase::prepareShared(QString* failure) {
+    // Kept: the driver no longer hands it out once the connection is lost.
+    m_serverHandle = PostgresStatement::handleOf(QSqlDatabase::database(m_connectionName, false));
     if (!m_presence.attach(m_connectionName, m_registryId, m_leaseSeconds) || !m_presence.renew()) {
         *failure = QStringLiteral("the table Presence does not have the columns this program uses");
         return false;
@@ -180,12 +182,11 @@ bool RegistryDatabase::prepareShared(QString* failure) {
 bool RegistryDatabase::isReachable() const {
     if (!m_open || !m_server)
         return true;
-    pg_conn* handle = PostgresStatement::handleOf(QSqlDatabase::database(m_connectionName, false));
-    return handle && PQstatus(handle) == CONNECTION_OK;
+    return m_serverHandle && PQstatus(m_serverHandle) == CONNECTION_OK;
 }
 
 bool RegistryDatabase::reconnect() {
-    pg_conn* handle = PostgresStatement::handleOf(QSqlDatabase::database(m_connectionName, false));
+    pg_conn* handle = m_serverHandle;
     if (!handle)
         return false;
     // The same libpq connection, opened anew with its parameters; what the
@@ -273,6 +274,7 @@ void RegistryDatabase::markOpen() {
 }
 
 void RegistryDatabase::dropConnection() {
+    m_serverHandle = nullptr;
     m_pageCount.finalize();
     m_watch.release();
     {

@@ -113,4 +113,5 @@ private:
     quint32 m_lastAttempt = 0;
     quint32 m_retryMs = kFirstRetryMs;
     NoticeSink m_connectionSink;
+    struct pg_conn* m_serverHandle = nullptr;
 };
