@@ -43,7 +43,7 @@ public:
     QString registryId() const { return m_registryId; }
     PresenceTable& presence() { return m_presence; }
     // The server answers (always true for qbrx.dat). While it does not, the
-    // registry reconnects from tick(), backing off from 1 s to 30 s.
+    // registry reconnects from tick(), backing off from 1 s to 10 s.
     bool isReachable() const;
     // The periodic work of a shared database, from the registry's general
     // timer: notices a lost connection, reconnects, renews the lease, and
@@ -53,7 +53,7 @@ public:
     bool tick(quint32 nowMs);
     static constexpr quint32 kBanRereadMs = 5000;
     static constexpr quint32 kFirstRetryMs = 1000;
-    static constexpr quint32 kLastRetryMs = 30000;
+    static constexpr quint32 kLastRetryMs = 10000;
     // Told when the server is lost and when it is back.
     void setConnectionSink(NoticeSink sink) { m_connectionSink = std::move(sink); }
     // What messages call it: the file's path, or the server and database.
