@@ -20,6 +20,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -280,6 +282,78 @@ private slots:
         const QStringList kept = stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         for (const QString& name : acknowledged)
             QVERIFY2(kept.contains(name), qPrintable(name));
+    }
+
+    // qbrx.dat moved over: every column as it was, NULL and the empty text
+    // kept apart; a database that holds anything is refused untouched.
+    void copyToDatabaseMovesEveryAccountAndBan() {
+        PostgresServer* server = sharedPostgresServer(nullptr);
+        QVERIFY(server);
+        QTemporaryDir dir;
+        // A registry on SQLite writes the file, as in production.
+        {
+            RegistryProcess local;
+            put(QDir(dir.path()).filePath(QStringLiteral("server.ini")), "[TavRegistry]\nAutoAllow=True\n");
+            const quint16 port = local.start(dir.path());
+            QVERIFY2(port, local.errors().constData());
+            WirePeer first, second;
+            QVERIFY(first.connectTo(port) && accepted(first.logIn(MessageType::FromConnected::Register, "Movedz", "pw1")));
+            QVERIFY(first.sendFrame(MessageType::FromServer::NameDescription, QByteArray("Zed's\0", 6)));
+            QVERIFY(second.connectTo(port) && accepted(second.logIn(MessageType::FromConnected::Register, "Moveda", "pw2")));
+            QTest::qWait(200);
+            QVERIFY(local.terminate());
+        }
+        // Bans and odd values written as another tool would.
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("copy-source"));
+            db.setDatabaseName(QDir(dir.path()).filePath(QStringLiteral("qbrx.dat")));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec("INSERT INTO Bans (Number, Name, IP, Reason, UnbanDate) VALUES "
+                           "(7, 'spam', '10.20.0.0', NULL, '2027-01-31'), (255, 'x''y', '1.2.3.4', '', NULL)"));
+            QVERIFY(q.exec("UPDATE Servers SET UpdateURL = NULL, Date = 3 WHERE User = 'Moveda'"));
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("copy-source"));
+
+        QString error;
+        const QString url = TestEngine::newDatabase(&error);
+        QVERIFY2(!url.isEmpty(), qPrintable(error));
+        QProcess copy;
+        copy.start(RegistryProcess::binary(), {"--headless", "--data-dir", dir.path(), "--copy-to-database", url});
+        QVERIFY(copy.waitForFinished(30000));
+        const QByteArray errors = copy.readAllStandardError();
+        QCOMPARE(copy.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(copy.readAllStandardOutput()),
+                 QStringLiteral("copied 2 accounts and 2 bans from %1 to the PostgreSQL database %2 on the socket in %3 "
+                                "port 5432 as tav\n")
+                     .arg(QDir(dir.path()).filePath(QStringLiteral("qbrx.dat")), databaseName(url),
+                          server->socketDir()));
+        QString rows;
+        QVERIFY(server->psql(databaseName(url),
+                             QStringLiteral("SELECT concat_ws('|', \"User\", \"Password\", \"Name\", "
+                                            "coalesce(\"Description\", '<null>'), coalesce(\"UpdateURL\", '<null>'), "
+                                            "\"Official\", coalesce(\"Date\"::text, '<null>'), "
+                                            "coalesce(\"Time\"::text, '<null>')) FROM \"Servers\" ORDER BY \"Bookmark\""),
+                             &rows));
+        QCOMPARE(rows, QStringLiteral("Movedz|PW1|Zed's|||0|<null>|<null>\n"
+                                      "Moveda|PW2|<untitled>||<null>|0|3|<null>\n"));
+        QVERIFY(server->psql(databaseName(url),
+                             QStringLiteral("SELECT concat_ws('|', \"Number\", \"Name\", \"IP\", "
+                                            "coalesce(\"Reason\", '<null>'), coalesce(\"UnbanDate\"::text, '<null>')) "
+                                            "FROM \"Bans\" ORDER BY \"Number\""),
+                             &rows));
+        QCOMPARE(rows, QStringLiteral("7|spam|10.20.0.0|<null>|2027-01-31\n255|x'y|1.2.3.4||<null>\n"));
+
+        // Again into the same database: refused, nothing added.
+        copy.start(RegistryProcess::binary(), {"--headless", "--data-dir", dir.path(), "--copy-to-database", url});
+        QVERIFY(copy.waitForFinished(30000));
+        QCOMPARE(copy.exitCode(), 3);
+        QVERIFY2(copy.readAllStandardError().contains("already holds 2 accounts and 2 bans: copying needs empty "
+                                                      "tables, so nothing has been copied"),
+                 errors.constData());
+        QVERIFY(server->psql(databaseName(url), QStringLiteral("SELECT count(*) FROM \"Servers\""), &rows));
+        QCOMPARE(rows, QStringLiteral("2\n"));
     }
 
     // Last, as it stops the shared server: both registries go on without it
