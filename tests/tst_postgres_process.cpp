@@ -393,7 +393,7 @@ private slots:
             if (!again)
                 QTest::qWait(250);
         }
-        QVERIFY(again);
+        QVERIFY2(again, (a.errors() + "\n---\n" + b.errors()).constData());
         QVERIFY(online.isConnected());
         QCOMPARE(loginAt(portB, "stays", "pw"), std::nullopt); // still held by a
         QVERIFY(a.errors().contains("lost the connection to the PostgreSQL database"));

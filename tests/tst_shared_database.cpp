@@ -237,7 +237,13 @@ private slots:
         a.received(online);
         QVERIFY(a.isOpen(online));
 
+        const int leaving = logIn(a, "eta", "pw");
+        a.received(leaving);
+        QVERIFY(a.isOpen(leaving));
+
         QVERIFY2(m_server->stop(), qPrintable(m_server->error()));
+        // Its release cannot be written now; it must not hold eta afterwards.
+        a.net.raiseError(leaving);
         // Logins and registrations: closed without reply.
         const int login = logIn(a, "eta", "pw");
         QVERIFY(!a.isOpen(login));
@@ -263,14 +269,18 @@ private slots:
             tickAfter(a, 1000);
         QVERIFY2(a.reg().databaseHealthy(), qPrintable(notices.join('\n')));
         QVERIFY(notices.last().startsWith(QLatin1String("connected again to the PostgreSQL database")));
-        QVERIFY(a.isOpen(logIn(a, "eta", "pw")));
-        // zeta, online at a through it all, is still held by a.
+        // zeta, online at a through it all, is still held by a; b finds the
+        // server gone at this first statement and comes back the same way.
         QVERIFY(!b.isOpen(logIn(b, "zeta", "pw")));
-        // b finds out at its first statement and comes back the same way.
         for (int i = 0; i < 4 && !b.reg().databaseHealthy(); ++i)
             tickAfter(b, 1000);
         QVERIFY(b.reg().databaseHealthy());
-        QVERIFY(!b.isOpen(logIn(b, "eta", "pw")));
+        QVERIFY(!b.isOpen(logIn(b, "zeta", "pw")));
+        QCOMPARE(duplicates(b), quint64(1));
+        // eta, whose session at a ended while the server was away, is free.
+        const int eta = logIn(b, "eta", "pw");
+        QVERIFY(b.isOpen(eta));
+        QCOMPARE(b.reg().slot(b.slotOf(eta)).Mode, SessionMode::Server);
     }
 };
 

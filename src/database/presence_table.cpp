@@ -30,6 +30,7 @@ bool PresenceTable::attach(const QString& connectionName, const QString& registr
                 "WHERE r.\"Registry\" = \"Presence\".\"Registry\" AND r.\"LeaseUntil\" > now())") &&
         prepare(m_release, "DELETE FROM \"Presence\" WHERE \"FoldCase\"(\"User\") = \"FoldCase\"(?) "
                            "AND \"Registry\" = ?") &&
+        prepare(m_releaseAll, "DELETE FROM \"Presence\" WHERE \"Registry\" = ?") &&
         prepare(m_renew, "INSERT INTO \"Registries\" (\"Registry\", \"LeaseUntil\") "
                          "VALUES (?, now() + make_interval(secs => ?)) "
                          "ON CONFLICT (\"Registry\") DO UPDATE SET \"LeaseUntil\" = EXCLUDED.\"LeaseUntil\"") &&
@@ -41,7 +42,7 @@ bool PresenceTable::attach(const QString& connectionName, const QString& registr
 }
 
 void PresenceTable::detach() {
-    for (std::unique_ptr<StoreStatement>* s : {&m_claim, &m_release, &m_renew, &m_leave, &m_sweep})
+    for (std::unique_ptr<StoreStatement>* s : {&m_claim, &m_release, &m_releaseAll, &m_renew, &m_leave, &m_sweep})
         s->reset();
     m_attached = false;
 }
@@ -63,6 +64,13 @@ void PresenceTable::release(const QString& user) {
     m_release->bindText(1, user);
     m_release->bindText(2, m_registryId);
     runChange(m_gate, *m_release);
+}
+
+void PresenceTable::releaseAll() {
+    if (!m_attached)
+        return;
+    m_releaseAll->bindText(1, m_registryId);
+    runChange(m_gate, *m_releaseAll);
 }
 
 bool PresenceTable::renew() {

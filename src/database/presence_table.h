@@ -40,6 +40,9 @@ public:
     Claim claim(const QString& user);
     // Gives it back (the session ended); nothing when it is not ours.
     void release(const QString& user);
+    // Gives back every account held here (before claiming again those still
+    // online: a release that could not be written must not keep one).
+    void releaseAll();
     // Takes or extends the lease; false when it could not be written.
     bool renew();
     // A clean end: the lease and every row under it go at once.
@@ -52,5 +55,5 @@ private:
     const WriteGate* m_gate = nullptr;
     QString m_registryId;
     int m_leaseSeconds = 30;
-    std::unique_ptr<StoreStatement> m_claim, m_release, m_renew, m_leave, m_sweep;
+    std::unique_ptr<StoreStatement> m_claim, m_release, m_releaseAll, m_renew, m_leave, m_sweep;
 };

@@ -190,6 +190,7 @@ void Registry::generalTimerTick() {
 }
 
 void Registry::reclaimPresence() {
+    presence().releaseAll();
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
         const ClientSlot& s = m_clients[i];
         if (s.InUse && s.Mode == SessionMode::Server &&

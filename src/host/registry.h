@@ -198,7 +198,8 @@ private:
     void onSendComplete(int index);
     void onSocketError(int index);
     void refreshCountTexts();
-    // After the shared database came back: the accounts online here are
+    // After the shared database came back: the accounts held here are given
+    // back (closes that could not be written while it was away), those online
     // claimed again; one taken meanwhile at another registry is closed here.
     void reclaimPresence();
     // CloseClient without counting a close: for callers that were never
