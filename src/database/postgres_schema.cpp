@@ -41,12 +41,15 @@ Schema::Step tables() {
 // that dies stops renewing and its rows can be taken once the lease has
 // lapsed. Every change of the bans, by whatever program, is announced on the
 // channel tav_bans, so that each registry's copy in memory follows at once.
+// Who is online is worth no disk flush: the two tables are unlogged (a
+// crashed server empties them, and the registries claim their sessions
+// again when they reconnect).
 Schema::Step sharing() {
     return {2,
             "add presence and ban announcements",
-            {QStringLiteral("CREATE TABLE \"Registries\" (\"Registry\" text PRIMARY KEY, "
+            {QStringLiteral("CREATE UNLOGGED TABLE \"Registries\" (\"Registry\" text PRIMARY KEY, "
                             "\"LeaseUntil\" timestamptz NOT NULL)"),
-             QStringLiteral("CREATE TABLE \"Presence\" (\"User\" text NOT NULL, "
+             QStringLiteral("CREATE UNLOGGED TABLE \"Presence\" (\"User\" text NOT NULL, "
                             "\"Registry\" text NOT NULL REFERENCES \"Registries\" ON DELETE CASCADE, "
                             "\"Since\" timestamptz NOT NULL DEFAULT now())"),
              QStringLiteral("CREATE UNIQUE INDEX \"PresenceUser\" ON \"Presence\" (\"FoldCase\"(\"User\"))"),
