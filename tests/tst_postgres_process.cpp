@@ -199,6 +199,8 @@ private slots:
                 QTest::qWait(250);
         }
         QVERIFY(taken);
+        qInfo("account free at the other registry %lld ms after the SIGKILL (lease %d s)", sinceKill.elapsed(),
+              kLeaseSeconds);
         QVERIFY2(sinceKill.elapsed() <= (kLeaseSeconds + 1) * 1000, qPrintable(QString::number(sinceKill.elapsed())));
         QVERIFY(b.terminate());
     }
@@ -232,6 +234,7 @@ private slots:
         while (!refused && sinceBan.elapsed() < 3000)
             refused = droppedAtOnce(portB);
         QVERIFY(refused);
+        qInfo("caller refused at the other registry %lld ms after tavctl add-ban returned", sinceBan.elapsed());
         QVERIFY2(sinceBan.elapsed() < 1000, qPrintable(QString::number(sinceBan.elapsed())));
         QVERIFY(a.terminate());
         QVERIFY(b.terminate());
@@ -277,6 +280,7 @@ private slots:
             a.kill();
         }
         QVERIFY(!acknowledged.isEmpty());
+        qInfo("%lld registrations acknowledged over three SIGKILLed registries", qint64(acknowledged.size()));
         QString stored;
         QVERIFY(server->psql(databaseName(url), QStringLiteral("SELECT \"User\" FROM \"Servers\""), &stored));
         const QStringList kept = stored.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -394,6 +398,7 @@ private slots:
                 QTest::qWait(250);
         }
         QVERIFY2(again, (a.errors() + "\n---\n" + b.errors()).constData());
+        qInfo("logins answered again %lld ms after the server was started again", back.elapsed());
         QVERIFY(online.isConnected());
         QCOMPARE(loginAt(portB, "stays", "pw"), std::nullopt); // still held by a
         QVERIFY(a.errors().contains("lost the connection to the PostgreSQL database"));
