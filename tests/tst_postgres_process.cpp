@@ -7,6 +7,7 @@
 // line never carries a password.
 #include "app/command_line.h"
 #include "protocol/message_types.h"
+#include "support/http_get.h"
 #include "support/postgres_server.h"
 #include "support/registry_process.h"
 #include "support/test_engine.h"
@@ -38,9 +39,11 @@ QString databaseName(const QString& url) {
 }
 
 // A registry on `url` in a folder of its own, new accounts allowed.
-quint16 startOn(RegistryProcess& registry, const QTemporaryDir& dir, const QString& url) {
+quint16 startOn(RegistryProcess& registry, const QTemporaryDir& dir, const QString& url,
+                const QStringList& more = {}) {
     put(QDir(dir.path()).filePath(QStringLiteral("server.ini")), "[TavRegistry]\nAutoAllow=True\n");
-    registry.setExtraArguments({"--database", url, "--database-lease", QString::number(kLeaseSeconds)});
+    registry.setExtraArguments(QStringList{"--database", url, "--database-lease", QString::number(kLeaseSeconds)} +
+                               more);
     return registry.start(dir.path());
 }
 
@@ -370,8 +373,14 @@ private slots:
         QVERIFY2(server, qPrintable(error));
         QTemporaryDir dirA, dirB;
         RegistryProcess a, b;
-        const quint16 portA = startOn(a, dirA, url);
+        const quint16 portA = startOn(a, dirA, url, {"--http", "127.0.0.1:0"});
         QVERIFY2(portA, a.errors().constData());
+        static const QRegularExpression httpLine(
+            QStringLiteral("(?:^|\\n)HTTP endpoint listening on (http://127\\.0\\.0\\.1:[0-9]+)/\\n"));
+        QRegularExpressionMatch m;
+        QTRY_VERIFY((m = httpLine.match(QString::fromUtf8(a.errors()))).hasMatch());
+        const QString health = m.captured(1) + QStringLiteral("/healthz");
+        QCOMPARE(httpRequest(health).body, QByteArray("ok\n"));
         const quint16 portB = startOn(b, dirB, url);
         QVERIFY2(portB, b.errors().constData());
         WirePeer online;
@@ -388,6 +397,9 @@ private slots:
         QCOMPARE(loginAt(portA, "other", "pw"), std::nullopt);
         QVERIFY(online.sendFrame(MessageType::FromServer::PlayerCount, QByteArray(1, 3)));
         QVERIFY(!online.waitClosed(300));
+        const HttpReply away = httpRequest(health);
+        QCOMPARE(away.status, 503);
+        QCOMPARE(away.body, QByteArray("database unreachable\n"));
         QVERIFY2(server->restart(), qPrintable(server->error()));
         QElapsedTimer back;
         back.start();
@@ -401,6 +413,7 @@ private slots:
         qInfo("logins answered again %lld ms after the server was started again", back.elapsed());
         QVERIFY(online.isConnected());
         QCOMPARE(loginAt(portB, "stays", "pw"), std::nullopt); // still held by a
+        QTRY_COMPARE_WITH_TIMEOUT(httpRequest(health).status, 200, 15000);
         QVERIFY(a.errors().contains("lost the connection to the PostgreSQL database"));
         QVERIFY(a.terminate());
         QVERIFY(b.terminate());
