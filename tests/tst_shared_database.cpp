@@ -13,6 +13,8 @@
 #include "protocol/message_types.h"
 
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QThread>
 #include <QtTest>
 
@@ -224,6 +226,31 @@ private slots:
         QCOMPARE(a.reg().onlineServers().texts(), QStringList{"delta"});
         const int gone = logIn(b, "eps", "pw");
         QCOMPARE(b.received(gone), QByteArray("\x00\x01\x03", 3));
+    }
+
+    // A look-up given up after its time-out (the table locked by another
+    // program) is no unknown name: closed without a reply, not type 3.
+    void aLookUpThatTimesOutIsNotAnUnknownName() {
+        RegistryFixture a(m_url, 30);
+        QVERIFY(a.reg().accounts().add(account("theta", "PW")));
+        QSqlDatabase db = QSqlDatabase::database(a.reg().database().connectionName(), false);
+        QVERIFY(QSqlQuery(db).exec(QStringLiteral("SET statement_timeout = 200")));
+        {
+            QSqlDatabase locker = QSqlDatabase::cloneDatabase(db, QStringLiteral("locker"));
+            QVERIFY(locker.open());
+            QSqlQuery lock(locker);
+            QVERIFY(lock.exec(QStringLiteral("BEGIN")));
+            QVERIFY(lock.exec(QStringLiteral("LOCK TABLE \"Servers\" IN ACCESS EXCLUSIVE MODE")));
+            const int p = logIn(a, "theta", "pw");
+            QVERIFY(!a.isOpen(p));
+            QCOMPARE(a.received(p), QByteArray());
+            QCOMPARE(a.reg().counters().logins[size_t(LoginKind::Server)][size_t(LoginResult::StoreUnavailable)],
+                     quint64(1));
+            QVERIFY(lock.exec(QStringLiteral("ROLLBACK")));
+            locker.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("locker"));
+        QVERIFY(a.isOpen(logIn(a, "theta", "pw")));
     }
 
     // Last: the shared server is stopped and started again.

@@ -78,7 +78,7 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
     }
     AccountSet& accounts = session.accounts();
     const bool exists = accounts.find(text(name)).has_value();
-    if (!session.storeAvailable()) {
+    if (!session.storeAvailable() || accounts.lastFindFailed()) {
         counters.count(RegistrationResult::StoreFailed);
         session.closeClient(slot);
         return;
@@ -155,7 +155,7 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     s.ServerId = PayloadFields::before(payload, p).toByteArray();
     const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
     // Without the store nobody is told that a name is unknown.
-    if (!session.storeAvailable()) {
+    if (!session.storeAvailable() || (!account && session.accounts().lastFindFailed())) {
         counted(LoginResult::StoreUnavailable);
         session.closeClient(slot);
         return;
