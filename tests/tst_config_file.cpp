@@ -169,7 +169,8 @@ private slots:
                                    "--limits-connections_per_address N", "--limits-login_failures N",
                                    "--limits-login_window S", "--limits-lockout S",
                                    "--limits-registrations_per_hour N", "--limits-list_queries_per_second N",
-                                   "--limits-exempt LIST", "--limits-operator_from LIST"})
+                                   "--limits-exempt LIST", "--limits-operator_from LIST", "--copy-to-database URL",
+                                   "lease = S"})
             QVERIFY2(help.contains(QLatin1String(option)), option);
     }
 };

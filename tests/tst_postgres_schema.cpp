@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(rawText(*m_db, QStringLiteral("SELECT string_agg(indexname, ',' ORDER BY indexname) FROM pg_indexes "
                                                "WHERE tablename IN ('Servers', 'Bans')")),
                  QStringLiteral("BansIP,BansName,Bans_pkey,ServersUser,Servers_pkey"));
-        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("1"));
+        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("2"));
         QCOMPARE(m_db->accounts().count(), 0);
         QCOMPARE(m_db->bans().count(), 0);
         QVERIFY(m_db->filePath().isEmpty());
@@ -204,7 +204,7 @@ private slots:
         QCOMPARE(m_db->bans().findByIP(QStringLiteral("10.0.0.0"))->Name, QStringLiteral("one"));
         QVERIFY(second.accounts().removeAll());
         QCOMPARE(m_db->accounts().count(), 0);
-        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("1"));
+        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("2"));
     }
 
     // Registries starting at the same moment on an empty database take turns.
@@ -228,15 +228,15 @@ private slots:
     }
 
     void aNewerVersionIsRefusedAndLeftAsItIs() {
-        QVERIFY(raw(*m_db, QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = 2")));
+        QVERIFY(raw(*m_db, QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = 3")));
         RegistryDatabase second;
         QString error;
         QVERIFY(!second.openServer(m_url, QString(), &error));
         QVERIFY2(error.startsWith(QLatin1String("cannot open the PostgreSQL database registry")), qPrintable(error));
-        QVERIFY2(error.endsWith(QLatin1String(": the database was written by a newer program (schema version 2; this "
-                                              "program knows versions up to 1); it is left as it is")),
+        QVERIFY2(error.endsWith(QLatin1String(": the database was written by a newer program (schema version 3; this "
+                                              "program knows versions up to 2); it is left as it is")),
                  qPrintable(error));
-        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("2"));
+        QCOMPARE(rawText(*m_db, QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\"")), QStringLiteral("3"));
     }
 
     void aMissingTableIsRefused() {

@@ -138,7 +138,8 @@ QString HttpEndpoint::health() const {
     case Registry::State::Running: break;
     }
     if (!m_registry.databaseHealthy())
-        return QStringLiteral("database lost");
+        return m_registry.databaseLost() || !m_registry.database().isOpen() ? QStringLiteral("database lost")
+                                                                            : QStringLiteral("database unreachable");
     return QStringLiteral("ok");
 }
 

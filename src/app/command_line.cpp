@@ -81,6 +81,14 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
             cl.dataDir = value;
             continue;
         }
+        if (takeValue(arguments, i, QStringLiteral("--copy-to-database"), &value, &error)) {
+            if (!error.isEmpty())
+                return fail(error);
+            if (value.isEmpty())
+                return fail(QStringLiteral("--copy-to-database needs a database URL"));
+            cl.copyToDatabase = value;
+            continue;
+        }
         if (takeValue(arguments, i, QStringLiteral("--database"), &value, &error)) {
             if (!error.isEmpty())
                 return fail(error);
@@ -149,10 +157,14 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         return fail(QStringLiteral("unknown argument '%1' (see --help)").arg(arg));
     }
     // Other users see the command line of every process.
-    for (const Configuration::Override& o : cl.overrides) {
-        if (o.section != QLatin1String("database") || o.key != QLatin1String("url") || o.value.isEmpty())
-            continue;
-        const std::optional<DatabaseUrl> url = DatabaseUrl::parse(o.value, nullptr);
+    QStringList urls;
+    for (const Configuration::Override& o : cl.overrides)
+        if (o.section == QLatin1String("database") && o.key == QLatin1String("url") && !o.value.isEmpty())
+            urls << o.value;
+    if (!cl.copyToDatabase.isEmpty())
+        urls << cl.copyToDatabase;
+    for (const QString& text : urls) {
+        const std::optional<DatabaseUrl> url = DatabaseUrl::parse(text, nullptr);
         if (url && url->hasPassword())
             return fail(QStringLiteral("the database URL on the command line holds a password: put it in the file "
                                        "named by [database] password_file, or in ~/.pgpass or PGPASSFILE"));
@@ -185,6 +197,11 @@ QString CommandLine::helpText(const QString& program) {
         "                   (postgresql://tav@db.example/tav); the password comes\n"
         "                   from ~/.pgpass, PGPASSFILE or [database] password_file,\n"
         "                   never from the command line (default: qbrx.dat)\n"
+        "  --copy-to-database URL\n"
+        "                   copy every account and ban of the data folder's qbrx.dat\n"
+        "                   into the PostgreSQL database at URL, whose tables must be\n"
+        "                   empty (the password as for --database), then exit:\n"
+        "                   0 copied, 1 failed, 3 the database is not empty\n"
         "  --config FILE    the registry's own settings for running as a service\n"
         "                   (sections [limits], [http], [database]; default:\n"
         "                   tavregistry.conf in the data folder when it exists);\n"
@@ -222,7 +239,9 @@ QString CommandLine::helpText(const QString& program) {
         "SIGTERM, SIGINT or SIGQUIT shuts the registry down cleanly (exit code 0);\n"
         "SIGHUP reads the --config file again (an invalid file is refused and the\n"
         "settings in force stay); SIGUSR1 and SIGUSR2 are ignored.\n"
-        "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n")
+        "Exit codes: 0 after a clean shutdown, 1 when start-up fails, 2 on bad arguments.\n"
+        "With a shared database, [database] lease = S (default 30) is how long the\n"
+        "accounts online at a registry that dies stay refused at the others.\n")
         .arg(program);
 }
 

@@ -19,6 +19,7 @@ struct CommandLine {
     bool headless = false;
     Bus bus = Bus::Default;
     QString configFile;                       // --config; empty: the default file
+    QString copyToDatabase;                   // --copy-to-database: copy qbrx.dat there, then exit
     QList<Configuration::Override> overrides; // --SECTION-KEY VALUE, in order
 
     static CommandLine parse(const QStringList& arguments);

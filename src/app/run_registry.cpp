@@ -8,6 +8,7 @@
 #include "app/diagnostics.h"
 #include "app/service_pulse.h"
 #include "app/signal_bridge.h"
+#include "database/database_copy.h"
 #include "host/limit_settings.h"
 #include "host/registry.h"
 #include "host/registry_config.h"
@@ -169,12 +170,31 @@ int runRegistry(int argc, char** argv, const QString& program, DesktopParts* des
 
     RegistryOptions options;
     options.dataDir = dataDir;
-    options.databaseUrl = configuration.values().value(QStringLiteral("database"), QStringLiteral("url")).toString();
-    const QString passwordFile =
+    const QString passwordFileSetting =
         configuration.values().value(QStringLiteral("database"), QStringLiteral("password_file")).toString();
-    if (!options.databaseUrl.isEmpty() && !passwordFile.isEmpty() &&
-        !readPasswordFile(passwordFile, &options.databasePassword, &error))
+    if (!cl.copyToDatabase.isEmpty()) {
+        QString password;
+        if (!passwordFileSetting.isEmpty() && !readPasswordFile(passwordFileSetting, &password, &error))
+            return startFailed(error);
+        QString summary;
+        switch (DatabaseCopy::copy(dataDir, cl.copyToDatabase, password, &summary, &error)) {
+        case DatabaseCopy::Result::Copied:
+            std::fprintf(stdout, "%s\n", summary.toUtf8().constData());
+            return 0;
+        case DatabaseCopy::Result::NotEmpty:
+            printDiagnostic(Severity::Error, error);
+            return 3;
+        case DatabaseCopy::Result::Failed:
+            printDiagnostic(Severity::Error, QStringLiteral("copy failed: ") + error);
+            return 1;
+        }
+    }
+    options.databaseUrl = configuration.values().value(QStringLiteral("database"), QStringLiteral("url")).toString();
+    if (!options.databaseUrl.isEmpty() && !passwordFileSetting.isEmpty() &&
+        !readPasswordFile(passwordFileSetting, &options.databasePassword, &error))
         return startFailed(error);
+    options.databaseLeaseSeconds =
+        configuration.values().value(QStringLiteral("database"), QStringLiteral("lease")).toInt();
     options.listenAddress = cl.listenAddress;
     options.port = cl.port;
     options.echoEventsToStdout = true;

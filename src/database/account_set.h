@@ -30,6 +30,9 @@ public:
     AccountSet& operator=(const AccountSet&) = delete;
 
     std::optional<AccountRecord> find(const QString& user) const;          // name compared without regard to case
+    // Whether the last find() could not be made at all (the server did not
+    // answer in time), as against one that found no such account.
+    bool lastFindFailed() const { return m_findByName && m_findByName->failed(); }
     std::optional<AccountRecord> findByBookmark(qint64 bookmark) const;
     qint64 add(const AccountRecord& record, QString* error = nullptr);      // new bookmark, or 0 + why
     // All fields but User of the record at record.bookmark, while it is still

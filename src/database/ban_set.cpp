@@ -45,6 +45,15 @@ std::optional<BanRecord> fetchOne(const std::unique_ptr<StoreStatement>& q, cons
     return result;
 }
 
+// The folding of the database's FoldCase: ASCII letters only.
+QString foldCase(const QString& text) {
+    QString folded = text;
+    for (QChar& c : folded)
+        if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            c = QChar(c.unicode() + ('a' - 'A'));
+    return folded;
+}
+
 } // namespace
 
 BanSet::BanSet() = default;
@@ -76,6 +85,9 @@ bool BanSet::attach(const QString& connectionName) {
                 "UPDATE \"Bans\" SET \"IP\" = ?, \"Reason\" = ?, \"UnbanDate\" = ? "
                 "WHERE \"Number\" = ? AND \"FoldCase\"(\"Name\") = \"FoldCase\"(?)") &&
         prepare(m_remove, "DELETE FROM Bans WHERE Number = ?", "DELETE FROM \"Bans\" WHERE \"Number\" = ?") &&
+        prepare(m_removeIfUnchanged, "DELETE FROM Bans WHERE Number = ? AND IP = ? AND UnbanDate = ?",
+                "DELETE FROM \"Bans\" WHERE \"Number\" = ? AND \"FoldCase\"(\"IP\") = \"FoldCase\"(?) "
+                "AND \"UnbanDate\" = ?") &&
         prepare(m_removeAll, "DELETE FROM Bans", "DELETE FROM \"Bans\"");
     if (!m_attached)
         detach();
@@ -84,9 +96,10 @@ bool BanSet::attach(const QString& connectionName) {
 
 void BanSet::detach() {
     for (std::unique_ptr<StoreStatement>* s : {&m_byIP, &m_byName, &m_byNumber, &m_exists, &m_list, &m_count,
-                                               &m_numbers, &m_add, &m_update, &m_remove, &m_removeAll})
+                                               &m_numbers, &m_add, &m_update, &m_remove, &m_removeIfUnchanged, &m_removeAll})
         s->reset();
     m_attached = false;
+    m_memoryStale = true;
 }
 
 QString BanSet::refusal(const BanRecord& record) {
@@ -99,9 +112,45 @@ QString BanSet::refusal(const BanRecord& record) {
     return why;
 }
 
+void BanSet::keepInMemory(bool on) {
+    m_inMemory = on;
+    m_memory.clear();
+    m_memoryStale = true;
+}
+
+void BanSet::refreshMemory() const {
+    if (!m_memoryStale || !m_attached)
+        return;
+    QList<BanRecord> fresh;
+    while (m_list->next())
+        fresh.append(readRecord(*m_list));
+    const bool failed = m_list->failed();
+    m_list->done();
+    // Stale or not, the copy is not read again until told: while the server
+    // is away each accept must not wait for it.
+    m_memoryStale = false;
+    if (failed)
+        return;
+    m_memory = std::move(fresh);
+    ++m_memoryReads;
+}
+
+StoreStatement::Outcome BanSet::change(StoreStatement& statement) {
+    const StoreStatement::Outcome outcome = runChange(m_gate, statement);
+    m_memoryStale = true;
+    return outcome;
+}
+
 std::optional<BanRecord> BanSet::findByIP(const QString& ip) const {
     ++m_addressSearches;
-    return fetchOne(m_byIP, ip);
+    if (!m_inMemory)
+        return fetchOne(m_byIP, ip);
+    refreshMemory();
+    const QString folded = foldCase(ip);
+    for (const BanRecord& ban : m_memory)
+        if (foldCase(ban.IP) == folded)
+            return ban;
+    return std::nullopt;
 }
 
 std::optional<BanRecord> BanSet::findByName(const QString& name) const { return fetchOne(m_byName, name); }
@@ -118,7 +167,7 @@ bool BanSet::add(const BanRecord& record, QString* error) {
     m_add->bindText(3, record.IP);
     m_add->bindOptionalText(4, record.Reason);
     m_add->bindOptionalDate(5, record.UnbanDate);
-    const StoreStatement::Outcome outcome = runChange(m_gate, *m_add);
+    const StoreStatement::Outcome outcome = change(*m_add);
     if (!outcome.ran())
         return StoreFailure::refuse(error, StoreFailure::fromRefusal(outcome.refusal,
                                                       QStringLiteral("A ban with that number already exists.")));
@@ -135,7 +184,7 @@ bool BanSet::update(const BanRecord& record, QString* error) {
     m_update->bindOptionalDate(3, record.UnbanDate);
     m_update->bindInteger(4, record.Number);
     m_update->bindText(5, record.Name);
-    const StoreStatement::Outcome outcome = runChange(m_gate, *m_update);
+    const StoreStatement::Outcome outcome = change(*m_update);
     if (!outcome.ran())
         return StoreFailure::refuse(error, StoreFailure::fromRefusal(outcome.refusal,
                                                       QStringLiteral("A ban with that number already exists.")));
@@ -148,11 +197,21 @@ bool BanSet::remove(int number) {
     if (!m_attached)
         return false;
     m_remove->bindInteger(1, number);
-    const StoreStatement::Outcome outcome = runChange(m_gate, *m_remove);
+    const StoreStatement::Outcome outcome = change(*m_remove);
     return outcome.ran() && outcome.changes > 0;
 }
 
-bool BanSet::removeAll() { return m_attached && runChange(m_gate, *m_removeAll).ran(); }
+bool BanSet::removeIfUnchanged(const BanRecord& ban) {
+    if (!m_attached)
+        return false;
+    m_removeIfUnchanged->bindInteger(1, ban.Number);
+    m_removeIfUnchanged->bindText(2, ban.IP);
+    m_removeIfUnchanged->bindOptionalDate(3, ban.UnbanDate);
+    const StoreStatement::Outcome outcome = change(*m_removeIfUnchanged);
+    return outcome.ran() && outcome.changes > 0;
+}
+
+bool BanSet::removeAll() { return m_attached && change(*m_removeAll).ran(); }
 
 QList<BanRecord> BanSet::list() const {
     QList<BanRecord> result;
@@ -175,6 +234,10 @@ int BanSet::count() const {
 bool BanSet::isEmpty() const {
     if (!m_attached)
         return true;
+    if (m_inMemory) {
+        refreshMemory();
+        return m_memory.isEmpty();
+    }
     const bool any = m_exists->next();
     m_exists->done();
     return !any;

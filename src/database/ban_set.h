@@ -40,6 +40,10 @@ public:
     // vanished or refused.
     bool update(const BanRecord& record, QString* error = nullptr);
     bool remove(int number);                                        // false when not found
+    // Deletes the ban while it is still exactly `ban` (number, address and
+    // unban date): of several registries that find it expired, one deletes
+    // it. True for the one whose statement removed it.
+    bool removeIfUnchanged(const BanRecord& ban);
     bool removeAll();
     QList<BanRecord> list() const;                                  // ascending number
     int count() const;
@@ -48,6 +52,17 @@ public:
     // The number for a new ban: count + 1 when that number is free, otherwise
     // the lowest free number from 1 to 255; nothing when all are taken.
     std::optional<int> nextFreeNumber() const;
+
+    // With a shared database the bans are kept in memory and look-ups by
+    // address and the emptiness test are answered there (a caller's accept
+    // costs no round trip); invalidate() has them read again before the next
+    // look-up. Every change made through this set invalidates them too. A
+    // reading that fails keeps the copy it had.
+    void keepInMemory(bool on);
+    bool isKeptInMemory() const { return m_inMemory; }
+    void invalidate() { m_memoryStale = true; }
+    // How often the bans have been read into memory.
+    quint64 memoryReads() const { return m_memoryReads; }
 
     // How many searches by address have been made (lets tests see that an
     // empty table is not searched).
@@ -62,10 +77,17 @@ public:
 
 private:
     static QString refusal(const BanRecord& record);
+    // Reads the bans into memory when they are stale.
+    void refreshMemory() const;
+    StoreStatement::Outcome change(StoreStatement& statement);
 
     bool m_attached = false;
     const WriteGate* m_gate = nullptr;
     std::unique_ptr<StoreStatement> m_byIP, m_byName, m_byNumber, m_exists, m_list, m_count, m_numbers;
-    std::unique_ptr<StoreStatement> m_add, m_update, m_remove, m_removeAll;
+    std::unique_ptr<StoreStatement> m_add, m_update, m_remove, m_removeIfUnchanged, m_removeAll;
     mutable quint64 m_addressSearches = 0;
+    bool m_inMemory = false;
+    mutable bool m_memoryStale = true;
+    mutable QList<BanRecord> m_memory; // ascending number; at most 256 records
+    mutable quint64 m_memoryReads = 0;
 };

@@ -34,13 +34,39 @@ Schema::Step tables() {
              QStringLiteral("CREATE INDEX \"BansName\" ON \"Bans\" (\"FoldCase\"(\"Name\"))")}};
 }
 
+// Version 2: what registries sharing the database tell each other. Each
+// registry holds a lease it renews; the accounts it has online are kept under
+// it, one row per account whatever the case of the name, so that a second
+// registry cannot log the same account in while the lease runs. A registry
+// that dies stops renewing and its rows can be taken once the lease has
+// lapsed. Every change of the bans, by whatever program, is announced on the
+// channel tav_bans, so that each registry's copy in memory follows at once.
+// Who is online is worth no disk flush: the two tables are unlogged (a
+// crashed server empties them, and the registries claim their sessions
+// again when they reconnect).
+Schema::Step sharing() {
+    return {2,
+            "add presence and ban announcements",
+            {QStringLiteral("CREATE UNLOGGED TABLE \"Registries\" (\"Registry\" text PRIMARY KEY, "
+                            "\"LeaseUntil\" timestamptz NOT NULL)"),
+             QStringLiteral("CREATE UNLOGGED TABLE \"Presence\" (\"User\" text NOT NULL, "
+                            "\"Registry\" text NOT NULL REFERENCES \"Registries\" ON DELETE CASCADE, "
+                            "\"Since\" timestamptz NOT NULL DEFAULT now())"),
+             QStringLiteral("CREATE UNIQUE INDEX \"PresenceUser\" ON \"Presence\" (\"FoldCase\"(\"User\"))"),
+             QStringLiteral("CREATE INDEX \"PresenceRegistry\" ON \"Presence\" (\"Registry\")"),
+             QStringLiteral("CREATE FUNCTION \"AnnounceBans\"() RETURNS trigger LANGUAGE plpgsql AS "
+                            "$$BEGIN PERFORM pg_notify('tav_bans', ''); RETURN NULL; END$$"),
+             QStringLiteral("CREATE TRIGGER \"BansChanged\" AFTER INSERT OR UPDATE OR DELETE OR TRUNCATE "
+                            "ON \"Bans\" FOR EACH STATEMENT EXECUTE FUNCTION \"AnnounceBans\"()")}};
+}
+
 } // namespace
 
 namespace PostgresSchema {
 
 const Schema::EngineSteps& steps() {
     static const Schema::EngineSteps engine{
-        {tables()},
+        {tables(), sharing()},
         QStringLiteral("SELECT \"Version\" FROM \"SchemaVersion\""),
         QStringLiteral("UPDATE \"SchemaVersion\" SET \"Version\" = %1"),
         QStringLiteral("SELECT count(*) FROM pg_catalog.pg_tables WHERE schemaname = current_schema() "

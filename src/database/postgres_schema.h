@@ -15,4 +15,7 @@ const Schema::EngineSteps& steps();
 // The advisory lock key under which the steps run (the registry's port).
 constexpr long long kStepsLock = 5679;
 
+// The channel on which every change of the bans is announced (version 2).
+constexpr const char* kBansChannel = "tav_bans";
+
 } // namespace PostgresSchema

@@ -114,6 +114,7 @@ void PostgresStatement::bindInteger(int index, qint64 value) {
 void PostgresStatement::bindNull(int index) { setValue(index, nullptr); }
 
 StoreRefusal PostgresStatement::run() {
+    m_failed = !m_connection;
     if (!m_connection)
         return StoreRefusal::Other;
     if (m_unbindable)
@@ -125,7 +126,8 @@ StoreRefusal PostgresStatement::run() {
                               nullptr, 0);
     m_ran = true;
     const ExecStatusType status = m_result ? PQresultStatus(m_result) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+    m_failed = !(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
+    if (!m_failed)
         return StoreRefusal::None;
     if (PQstatus(m_connection) != CONNECTION_OK)
         return StoreRefusal::Unreachable;

@@ -34,6 +34,7 @@ public:
     void bindNull(int index) override;
 
     bool next() override;
+    bool failed() const override { return m_failed; }
     void done() override;
     Outcome execute() override;
 
@@ -53,5 +54,6 @@ private:
     bool m_unbindable = false;   // a value the server cannot take (a NUL character)
     pg_result* m_result = nullptr;
     bool m_ran = false;
+    bool m_failed = false;
     int m_row = -1;
 };

@@ -3,6 +3,7 @@
 #include "database/database_file.h"
 #include "database/database_url.h"
 #include "database/postgres_schema.h"
+#include "database/postgres_statement.h"
 #include "database/sqlite_schema.h"
 #include "database/store_failure.h"
 
@@ -11,9 +12,17 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUuid>
+#include <libpq-fe.h>
+
+namespace {
+// No statement may hold the registry's one thread for long.
+constexpr const char* kStatementTimeout = "SET statement_timeout = 10000";
+} // namespace
 
 RegistryDatabase::RegistryDatabase()
-    : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)) {
+    : m_connectionName(QStringLiteral("tav-registry-") + QUuid::createUuid().toString(QUuid::WithoutBraces)),
+      m_announcements([this] { m_bans.invalidate(); }),
+      m_registryId(QUuid::createUuid().toString(QUuid::WithoutBraces)) {
     m_gate.fileIsOurs = [this] { return checkFile(); };
     m_gate.writeFailed = [this](StoreRefusal why) {
         if (m_failureSink)
@@ -134,16 +143,15 @@ bool RegistryDatabase::openServer(const QString& connectionString, const QString
             if (!db.open()) {
                 failure = db.lastError().databaseText().trimmed();
             } else {
-                // No statement may hold the registry's one thread for long.
                 QSqlQuery q(db);
-                ok = q.exec(QStringLiteral("SET statement_timeout = 10000"));
+                ok = q.exec(QString::fromLatin1(kStatementTimeout));
                 if (!ok)
                     failure = q.lastError().databaseText().trimmed();
             }
         }
     }
     if (ok)
-        ok = finishOpening(PostgresSchema::steps(), &failure);
+        ok = finishOpening(PostgresSchema::steps(), &failure) && prepareShared(&failure);
     if (!ok) {
         if (error)
             *error = QStringLiteral("cannot open the %1: %2").arg(m_description, failure);
@@ -151,7 +159,95 @@ bool RegistryDatabase::openServer(const QString& connectionString, const QString
         return false;
     }
     markOpen();
+    m_connected = true;
+    m_ticked = false;
+    m_retryMs = kFirstRetryMs;
     return true;
+}
+
+bool RegistryDatabase::prepareShared(QString* failure) {
+    // Kept: the driver no longer hands it out once the connection is lost.
+    m_serverHandle = PostgresStatement::handleOf(QSqlDatabase::database(m_connectionName, false));
+    if (!m_presence.attach(m_connectionName, m_registryId, m_leaseSeconds) || !m_presence.renew()) {
+        *failure = QStringLiteral("the table Presence does not have the columns this program uses");
+        return false;
+    }
+    m_presence.sweep();
+    m_bans.keepInMemory(true);
+    // Without announcements the bans are read every few seconds instead.
+    m_announcements.listen(m_connectionName);
+    return true;
+}
+
+bool RegistryDatabase::isReachable() const {
+    if (!m_open || !m_server)
+        return true;
+    return m_serverHandle && PQstatus(m_serverHandle) == CONNECTION_OK;
+}
+
+bool RegistryDatabase::reconnect() {
+    pg_conn* handle = m_serverHandle;
+    if (!handle)
+        return false;
+    // The same libpq connection, opened anew with its parameters; what the
+    // server held for it (prepared statements, settings) is gone.
+    PQreset(handle);
+    if (PQstatus(handle) != CONNECTION_OK)
+        return false;
+    PGresult* r = PQexec(handle, kStatementTimeout);
+    const bool set = r && PQresultStatus(r) == PGRES_COMMAND_OK;
+    PQclear(r);
+    QString failure;
+    if (!set || !m_accounts.attach(m_connectionName) || !m_bans.attach(m_connectionName) ||
+        !prepareShared(&failure))
+        return false;
+    return true;
+}
+
+bool RegistryDatabase::tick(quint32 nowMs) {
+    if (!m_open || !m_server)
+        return false;
+    if (!m_ticked) {
+        m_ticked = true;
+        m_lastRenewal = m_lastBanReread = m_lastAttempt = nowMs;
+    }
+    if (m_connected && !isReachable()) {
+        m_connected = false;
+        m_lastAttempt = nowMs;
+        m_retryMs = kFirstRetryMs;
+        m_announcements.stop();
+        if (m_connectionSink)
+            m_connectionSink(NoticeSeverity::Error,
+                             QStringLiteral("lost the connection to the %1: logins and registrations are closed "
+                                            "until it is back; reconnecting").arg(m_description));
+    }
+    if (!m_connected) {
+        if (nowMs - m_lastAttempt < m_retryMs)
+            return false;
+        m_lastAttempt = nowMs;
+        if (!reconnect()) {
+            m_retryMs = qMin(m_retryMs * 2, kLastRetryMs);
+            return false;
+        }
+        m_connected = true;
+        m_retryMs = kFirstRetryMs;
+        m_lastRenewal = m_lastBanReread = nowMs;
+        m_bans.invalidate();
+        if (m_connectionSink)
+            m_connectionSink(NoticeSeverity::Info, QStringLiteral("connected again to the %1").arg(m_description));
+        return true;
+    }
+    if (nowMs - m_lastRenewal >= quint32(m_leaseSeconds) * 1000 / 3) {
+        m_lastRenewal = nowMs;
+        m_presence.renew();
+        m_presence.sweep();
+    }
+    if (!m_announcements.isListening() && nowMs - m_lastBanReread >= kBanRereadMs) {
+        m_lastBanReread = nowMs;
+        m_bans.invalidate();
+        m_announcements.listen(m_connectionName);
+    }
+    return false;
 }
 
 bool RegistryDatabase::finishOpening(const Schema::EngineSteps& steps, QString* failure) {
@@ -173,10 +269,12 @@ void RegistryDatabase::markOpen() {
     m_lost = false;
     m_accounts.setWriteGate(&m_gate);
     m_bans.setWriteGate(&m_gate);
+    m_presence.setWriteGate(&m_gate);
     m_open = true;
 }
 
 void RegistryDatabase::dropConnection() {
+    m_serverHandle = nullptr;
     m_pageCount.finalize();
     m_watch.release();
     {
@@ -189,6 +287,12 @@ void RegistryDatabase::dropConnection() {
 void RegistryDatabase::close() {
     if (!m_open)
         return;
+    // A clean end gives the accounts online here back at once.
+    if (isReachable())
+        m_presence.leave();
+    m_announcements.stop();
+    m_presence.detach();
+    m_bans.keepInMemory(false);
     m_accounts.detach();
     m_bans.detach();
     dropConnection();

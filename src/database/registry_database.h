@@ -1,11 +1,14 @@
 #pragma once
 
 #include "database/account_set.h"
+#include "database/ban_announcements.h"
 #include "database/ban_set.h"
 #include "database/file_watch.h"
+#include "database/presence_table.h"
 #include "database/schema.h"
 #include "database/sqlite_statement.h"
 #include "database/write_gate.h"
+#include "platform/notice.h"
 
 #include <QString>
 #include <functional>
@@ -30,6 +33,29 @@ public:
     bool openServer(const QString& connectionString, const QString& password, QString* error);
     void close();
     bool isServer() const { return m_server; }
+
+    // With a shared database: how long this registry's hold on the accounts
+    // it has online lasts without renewal (renewed every third of it). Set
+    // before openServer.
+    void setLeaseSeconds(int seconds) { m_leaseSeconds = seconds; }
+    int leaseSeconds() const { return m_leaseSeconds; }
+    // This process's name among the registries sharing the database.
+    QString registryId() const { return m_registryId; }
+    PresenceTable& presence() { return m_presence; }
+    // The server answers (always true for qbrx.dat). While it does not, the
+    // registry reconnects from tick(), backing off from 1 s to 10 s.
+    bool isReachable() const;
+    // The periodic work of a shared database, from the registry's general
+    // timer: notices a lost connection, reconnects, renews the lease, and
+    // reads the bans again every 5 s while no announcement can be heard.
+    // Returns true once after a reconnection: the registry then claims its
+    // online accounts again.
+    bool tick(quint32 nowMs);
+    static constexpr quint32 kBanRereadMs = 5000;
+    static constexpr quint32 kFirstRetryMs = 1000;
+    static constexpr quint32 kLastRetryMs = 10000;
+    // Told when the server is lost and when it is back.
+    void setConnectionSink(NoticeSink sink) { m_connectionSink = std::move(sink); }
     // What messages call it: the file's path, or the server and database.
     QString description() const { return m_description; }
     bool isOpen() const { return m_open; }
@@ -58,6 +84,9 @@ private:
     // Both engines: the sets write through the gate from here on.
     void markOpen();
     void dropConnection();
+    // Statements and the lease on the (re)opened server connection.
+    bool prepareShared(QString* failure);
+    bool reconnect();
 
     QString m_connectionName;
     QString m_description;
@@ -73,4 +102,16 @@ private:
     std::function<void(const QString&)> m_failureSink;
     AccountSet m_accounts;
     BanSet m_bans;
+    PresenceTable m_presence;
+    BanAnnouncements m_announcements;
+    QString m_registryId;
+    int m_leaseSeconds = 30;
+    bool m_connected = true;
+    bool m_ticked = false;
+    quint32 m_lastRenewal = 0;
+    quint32 m_lastBanReread = 0;
+    quint32 m_lastAttempt = 0;
+    quint32 m_retryMs = kFirstRetryMs;
+    NoticeSink m_connectionSink;
+    struct pg_conn* m_serverHandle = nullptr;
 };

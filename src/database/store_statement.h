@@ -55,6 +55,9 @@ public:
     void bindOptionalDate(int index, const std::optional<QDate>& value); // ISO day
 
     virtual bool next() = 0;        // true when a row came back
+    // Whether the last run could not be made at all (the server did not
+    // answer), as against one that found nothing. A file never says so.
+    virtual bool failed() const { return false; }
     virtual void done() = 0;        // resets and clears the bindings
     virtual Outcome execute() = 0;  // runs to the end, then done()
 

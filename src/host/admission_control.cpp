@@ -41,9 +41,16 @@ Admission decideAdmission(BanSet& bans, const QString& address, const QDate& tod
     const auto ban = findGoverningBan(bans, address);
     if (!ban)
         return Admission::Admitted;
-    if (ban->UnbanDate && BanExpired(*ban->UnbanDate, today)) {
-        bans.remove(ban->Number);
+    if (!(ban->UnbanDate && BanExpired(*ban->UnbanDate, today)))
+        return Admission::Banned;
+    // Deleted only while it is still the ban that was judged: of several
+    // registries sharing the bans, the first to see its address deletes it.
+    if (bans.removeIfUnchanged(*ban))
         return Admission::AdmittedBanLifted;
-    }
-    return Admission::Banned;
+    // Gone or changed meanwhile (another registry): judged by what is there now.
+    bans.invalidate();
+    const auto current = findGoverningBan(bans, address);
+    if (current && !(current->UnbanDate && BanExpired(*current->UnbanDate, today)))
+        return Admission::Banned;
+    return Admission::Admitted;
 }

@@ -29,7 +29,7 @@ bool BanExpired(const QDate& unbanDate, const QDate& today);
 
 enum class Admission {
     Admitted,             // no ban matches
-    AdmittedBanLifted,    // the governing ban had expired and has been deleted
+    AdmittedBanLifted,    // the governing ban had expired and this decision deleted it
     Banned,
 };
 

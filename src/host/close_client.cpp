@@ -29,6 +29,7 @@ void Registry::releaseSlot(int index) {
     m_sockets.close(index);
 
     if (s.Mode == SessionMode::Server) {
+        m_database.presence().release(CodePage::toUnicode(s.ServerId));
         logEvent(CodePage::toUnicode(s.ServerId) + QStringLiteral(" has disconnected from ") +
                  QString::fromLatin1(s.IP));
         sendToOperators(Framing::message(MessageType::ToOperator::ServerOffline, s.ServerId));

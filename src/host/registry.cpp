@@ -3,6 +3,7 @@
 #include "host/event_echo.h"
 #include "host/front_end.h"
 #include "platform/build_version.h"
+#include "platform/code_page.h"
 #include "platform/process_starter.h"
 #include "platform/service_manager.h"
 #include "platform/socket_layer.h"
@@ -43,6 +44,8 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
         if (!line.isEmpty())
             emit notice(NoticeSeverity::Error, line);
     });
+    m_database.setConnectionSink([this](NoticeSeverity severity, const QString& text) { emit notice(severity, text); });
+    m_database.setLeaseSeconds(m_options.databaseLeaseSeconds);
     if (m_options.echoEventsToStdout)
         m_echo = std::make_unique<EventEcho>(STDOUT_FILENO);
 
@@ -177,11 +180,23 @@ void Registry::shutdown() {
 
 void Registry::generalTimerTick() {
     m_database.checkFile();
+    if (m_database.tick(m_clock.now()))
+        reclaimPresence();
     if (const QString line = m_writeFailures.due(m_clock.now()); !line.isEmpty())
         emit notice(NoticeSeverity::Error, line);
     m_frontEnd->generalTimerTick();
     m_limits.sweep();
     checkForUpdate();
+}
+
+void Registry::reclaimPresence() {
+    presence().releaseAll();
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
+        const ClientSlot& s = m_clients[i];
+        if (s.InUse && s.Mode == SessionMode::Server &&
+            presence().claim(CodePage::toUnicode(s.ServerId)) == PresenceTable::Claim::HeldElsewhere)
+            closeClient(i, CloseReason::Administrator);
+    }
 }
 
 void Registry::logEvent(const QString& text) {

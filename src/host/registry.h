@@ -39,6 +39,9 @@ struct RegistryOptions {
     bool startedByServiceManager = false;
     QString databaseUrl;      // a shared PostgreSQL database; empty: qbrx.dat in dataDir
     QString databasePassword; // for databaseUrl when not found by libpq's own means
+    // How long this registry's hold on its online accounts outlives it when
+    // it dies without a word ([database] lease); renewed every third of it.
+    int databaseLeaseSeconds = 30;
 };
 
 // The one object that owns a running registry: the slot table, the event log,
@@ -133,9 +136,11 @@ public:
     // registry ran: nothing is stored any more (/healthz says so).
     bool databaseLost() const { return m_database.isLost(); }
     AccountSet& accounts() override { return m_database.accounts(); }
-    // Whether the database can still be relied on: open and still the file
-    // at its path (the health check reads this).
-    bool databaseHealthy() const { return m_database.isOpen() && !databaseLost(); }
+    PresenceTable& presence() override { return m_database.presence(); }
+    bool storeAvailable() const override { return m_database.isReachable(); }
+    // Whether the database can still be relied on: open, still the file at
+    // its path, or the server answering (the health check reads this).
+    bool databaseHealthy() const { return m_database.isOpen() && !databaseLost() && m_database.isReachable(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
     QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
@@ -193,6 +198,10 @@ private:
     void onSendComplete(int index);
     void onSocketError(int index);
     void refreshCountTexts();
+    // After the shared database came back: the accounts held here are given
+    // back (closes that could not be written while it was away), those online
+    // claimed again; one taken meanwhile at another registry is closed here.
+    void reclaimPresence();
     // CloseClient without counting a close: for callers that were never
     // admitted (a banned caller, the overflow slot's full notice).
     void releaseSlot(int index);

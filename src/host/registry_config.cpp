@@ -49,10 +49,13 @@ const ConfigSchema& registryConfigSchema() {
          }},
         {QStringLiteral("http"), {httpListenKey()}},
         // A shared PostgreSQL database instead of qbrx.dat (empty: the file),
-        // and a file holding its password; both wait for the next start.
+        // a file holding its password, and the seconds for which a registry
+        // that dies keeps its accounts from logging in elsewhere; all wait
+        // for the next start.
         {QStringLiteral("database"),
          {ConfigKey::text(QStringLiteral("url"), QString(), false),
-          ConfigKey::text(QStringLiteral("password_file"), QString(), false)}},
+          ConfigKey::text(QStringLiteral("password_file"), QString(), false),
+          ConfigKey::integer(QStringLiteral("lease"), 3, 3600, 30, false)}},
     };
     return schema;
 }

@@ -12,7 +12,7 @@
 
 enum class Refusal { Full, Banned, PerAddress, Count };
 enum class LoginKind { Server, Operator, Count };
-enum class LoginResult { Ok, WrongPassword, Unknown, Malformed, Duplicate, LockedOut, NotAllowedFrom, Count };
+enum class LoginResult { Ok, WrongPassword, Unknown, Malformed, Duplicate, LockedOut, NotAllowedFrom, StoreUnavailable, Count };
 enum class RegistrationResult { Ok, Exists, NotAllowed, Invalid, RateLimited, StoreFailed, Count };
 enum class CloseReason { Peer, Idle, Protocol, Operator, Administrator, OutputLimit, Shutdown, Count };
 
@@ -24,7 +24,8 @@ inline constexpr std::array<std::string_view, reasonCount<Refusal>> kRefusalLabe
 inline constexpr std::array<std::string_view, reasonCount<LoginKind>> kLoginKindLabels{
     "server", "operator"};
 inline constexpr std::array<std::string_view, reasonCount<LoginResult>> kLoginResultLabels{
-    "ok", "wrong_password", "unknown", "malformed", "duplicate", "locked_out", "not_allowed_from"};
+    "ok", "wrong_password", "unknown", "malformed", "duplicate", "locked_out", "not_allowed_from",
+    "store_unavailable"};
 inline constexpr std::array<std::string_view, reasonCount<RegistrationResult>> kRegistrationLabels{
     "ok", "exists", "not_allowed", "invalid", "rate_limited", "store_failed"};
 inline constexpr std::array<std::string_view, reasonCount<CloseReason>> kCloseReasonLabels{

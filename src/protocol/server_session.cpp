@@ -2,6 +2,7 @@
 
 #include "database/account_rules.h"
 #include "database/account_set.h"
+#include "database/presence_table.h"
 #include "platform/code_page.h"
 #include "protocol/framing.h"
 #include "protocol/message_types.h"
@@ -76,7 +77,13 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
         return;
     }
     AccountSet& accounts = session.accounts();
-    if (accounts.find(text(name))) {
+    const bool exists = accounts.find(text(name)).has_value();
+    if (!session.storeAvailable() || accounts.lastFindFailed()) {
+        counters.count(RegistrationResult::StoreFailed);
+        session.closeClient(slot);
+        return;
+    }
+    if (exists) {
         counters.count(RegistrationResult::Exists);
         replyThenClose(session, slot, Reply::NameTaken);
         return;
@@ -96,6 +103,13 @@ void registerAccount(SessionContext& session, int slot, quint8, QByteArrayView p
     // server is never told of an account that does not exist.
     const qint64 bookmark = accounts.add(record);
     if (bookmark == 0) {
+        counters.count(RegistrationResult::StoreFailed);
+        session.closeClient(slot);
+        return;
+    }
+    // Another registry sharing the database may log the new account in the
+    // moment it exists; whoever claims it first has it.
+    if (session.presence().claim(record.User) != PresenceTable::Claim::Granted) {
         counters.count(RegistrationResult::StoreFailed);
         session.closeClient(slot);
         return;
@@ -140,6 +154,12 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     ClientSlot& s = session.slot(slot);
     s.ServerId = PayloadFields::before(payload, p).toByteArray();
     const std::optional<AccountRecord> account = session.accounts().find(text(s.ServerId));
+    // Without the store nobody is told that a name is unknown.
+    if (!session.storeAvailable() || (!account && session.accounts().lastFindFailed())) {
+        counted(LoginResult::StoreUnavailable);
+        session.closeClient(slot);
+        return;
+    }
     if (!account) {
         counted(LoginResult::Unknown);
         limits.loginFailed(s.IP);
@@ -162,6 +182,20 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
             session.closeClient(slot);
             return;
         }
+    }
+    // The same test across the registries that share the database: online
+    // at another one, the second session is closed without reply as well.
+    switch (session.presence().claim(account->User)) {
+    case PresenceTable::Claim::Granted:
+        break;
+    case PresenceTable::Claim::HeldElsewhere:
+        counted(LoginResult::Duplicate);
+        session.closeClient(slot);
+        return;
+    case PresenceTable::Claim::Unavailable:
+        counted(LoginResult::StoreUnavailable);
+        session.closeClient(slot);
+        return;
     }
 
     s.ServerName = PayloadFields::oneField(CodePage::fromUnicode(account->Name));

@@ -10,6 +10,7 @@
 
 class AccountSet;
 class OnlineServerList;
+class PresenceTable;
 
 // What a session handler may do to the registry that runs it: read and write
 // the slots, send, close, log, reach the account store, the list of online
@@ -35,6 +36,12 @@ public:
     virtual void logEvent(const QString& text) = 0;
 
     virtual AccountSet& accounts() = 0;
+    // The accounts online at every registry that shares the database (with
+    // qbrx.dat nobody else: every claim is granted).
+    virtual PresenceTable& presence() = 0;
+    // Does the account store answer? While it does not, logins and
+    // registrations are closed without reply.
+    virtual bool storeAvailable() const = 0;
     virtual OnlineServerList& onlineServers() = 0;
     virtual bool newAccountsAllowed() const = 0;
     virtual void setNewAccountsAllowed(bool allowed) = 0;

@@ -18,6 +18,16 @@ RegistryFixture::RegistryFixture(bool startNow) {
         start();
 }
 
+RegistryFixture::RegistryFixture(const QString& databaseUrl, int leaseSeconds) {
+    RegistryOptions options;
+    options.dataDir = dataDir.path();
+    options.port = 5679;
+    options.databaseUrl = databaseUrl;
+    options.databaseLeaseSeconds = leaseSeconds;
+    registry = std::make_unique<Registry>(net, clock, options);
+    start();
+}
+
 RegistryFixture::~RegistryFixture() { registry.reset(); }
 
 bool RegistryFixture::start() {

@@ -17,6 +17,9 @@ struct RegistryFixture {
     std::unique_ptr<Registry> registry;
 
     explicit RegistryFixture(bool startNow = true);
+    // A started registry on the given shared database, holding its accounts
+    // under a lease of `leaseSeconds`.
+    RegistryFixture(const QString& databaseUrl, int leaseSeconds);
     ~RegistryFixture();
 
     bool start();
