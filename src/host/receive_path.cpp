@@ -55,6 +55,7 @@ void Registry::processData(int index, QByteArrayView data) {
         s.Buffer.append(data);
         s.HeldForOutput = true;
         setReadPaused(index, true);
+        superviseSoon(); // each tick looks whether the peer has taken enough
         return;
     }
 
@@ -137,6 +138,7 @@ void Registry::handleBacklog() {
         if (unsentOutput(i) > kReadPauseOutput) {
             s.Backlogged = false;
             s.HeldForOutput = true;
+            superviseSoon();
             continue;
         }
         QByteArray buffered;

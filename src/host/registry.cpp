@@ -51,7 +51,7 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
     connect(&m_sockets, &SocketLayer::sendComplete, this, &Registry::onSendComplete);
     connect(&m_sockets, &SocketLayer::error, this, &Registry::onSocketError);
 
-    m_clientTimer.setInterval(kClientTimerMs);
+    m_clientTimer.setSingleShot(true);
     m_clientTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_clientTimer, &QTimer::timeout, this, &Registry::superviseSlots);
     m_generalTimer.setInterval(kGeneralTimerMs);
@@ -138,7 +138,6 @@ bool Registry::start(QString* errorText) {
         m_state = State::Ended;
         return false;
     }
-    m_clientTimer.start();
     m_state = State::Running;
     if (m_attachedToServiceManager)
         m_serviceManager->notifyReady();
@@ -163,6 +162,7 @@ void Registry::shutdown() {
     releaseSlot(SlotTable::kOverflowSlot);
     m_sockets.stopListening();
     m_clientTimer.stop();
+    m_supervisionPlanned = false;
     m_generalTimer.stop();
 
     m_database.close();

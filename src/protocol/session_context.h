@@ -9,6 +9,7 @@
 #include <QString>
 
 class AccountSet;
+class ListPages;
 class OnlineServerList;
 
 // What a session handler may do to the registry that runs it: read and write
@@ -36,6 +37,8 @@ public:
 
     virtual AccountSet& accounts() = 0;
     virtual OnlineServerList& onlineServers() = 0;
+    // The list replies, kept until the list changes.
+    virtual ListPages& listPages() = 0;
     virtual bool newAccountsAllowed() const = 0;
     virtual void setNewAccountsAllowed(bool allowed) = 0;
 
