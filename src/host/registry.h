@@ -109,8 +109,6 @@ public:
 
     // --- receive path ---
     void processData(int index, QByteArrayView data);
-    // Our queue and the kernel's for one connection.
-    qint64 unsentOutput(int index) const;
 
     // --- supervision and the general timer ---
     // The 10 ms supervision of the slots: it runs on the ticks at which
