@@ -217,7 +217,10 @@ QString Registry::startupLine() const {
 quint16 Registry::listeningPort() const { return m_sockets.localPort(); }
 
 void Registry::refreshCountTexts() {
-    m_frontEnd->setCaption(captionText());
-    m_frontEnd->setTrayTip(trayTipText());
+    // Every accept and close passes here; without windows nobody reads the texts.
+    if (m_frontEnd != &headlessFrontEnd()) {
+        m_frontEnd->setCaption(captionText());
+        m_frontEnd->setTrayTip(trayTipText());
+    }
     emit connectionCountChanged(m_clients.connectionCount);
 }
