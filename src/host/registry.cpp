@@ -8,6 +8,8 @@
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
+#include <QDateTime>
+
 #include <unistd.h>
 
 namespace {
@@ -195,6 +197,18 @@ void Registry::setNewAccountsAllowed(bool allowed) {
         return;
     m_newAccountsAllowed = allowed;
     emit newAccountsAllowedChanged(allowed);
+}
+
+QDate Registry::today() const {
+    if (m_today)
+        return m_today();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!m_cachedDate.isValid() || now < m_cachedDayStartMs || now >= m_cachedDayEndMs) {
+        m_cachedDate = QDate::currentDate();
+        m_cachedDayStartMs = m_cachedDate.startOfDay().toMSecsSinceEpoch();
+        m_cachedDayEndMs = m_cachedDate.addDays(1).startOfDay().toMSecsSinceEpoch();
+    }
+    return m_cachedDate;
 }
 
 QString Registry::captionText() const {

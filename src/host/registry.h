@@ -143,7 +143,7 @@ public:
     bool databaseHealthy() const { return m_database.isOpen() && !databaseLost(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
-    QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
+    QDate today() const;
     void setTodayProvider(std::function<QDate()> today) { m_today = std::move(today); }
 
     // "Accesses/Hour = n", for lblStatus of the main window.
@@ -239,4 +239,9 @@ private:
     RegistryCounters m_counters;
     WriteFailureReport m_writeFailures;
     std::function<QDate()> m_today;
+    // The local date, kept until the wall clock leaves its day: every accept
+    // asks for it, and working it out reads the time-zone file each time.
+    mutable QDate m_cachedDate;
+    mutable qint64 m_cachedDayStartMs = 0;
+    mutable qint64 m_cachedDayEndMs = 0;
 };
