@@ -53,6 +53,19 @@ private slots:
         QCOMPARE(MaskAddress(address, level), masked);
     }
 
+    // Without a provider the registry's date is the local date, kept
+    // between accepts and the same as the calendar's.
+    void todayWithoutProviderIsTheLocalDate() {
+        f->reg().setTodayProvider(nullptr);
+        const QDate before = QDate::currentDate();
+        const QDate first = f->reg().today();
+        const QDate second = f->reg().today();
+        const QDate after = QDate::currentDate();
+        QVERIFY(first == before || first == after); // a midnight may pass between the calls
+        QVERIFY(second == first || second == after);
+        QVERIFY(first.isValid());
+    }
+
     void networkForms_data() {
         QTest::addColumn<QString>("banned");
         QTest::addColumn<QString>("caller");

@@ -172,6 +172,46 @@ private slots:
         QCOMPARE(readAll(DatabaseFile::workFilePath(dir.path())), QByteArray("old"));
     }
 
+    // Rows that break a CHECK constraint in a file whose structure is sound:
+    // refused as a corrupt file is, whether or not a work file lies beside it.
+    void rowBreakingACheckStopsStartUp_data() {
+        QTest::addColumn<bool>("workFileLeft");
+        QTest::newRow("alone") << false;
+        QTest::newRow("beside a work file") << true;
+    }
+    void rowBreakingACheckStopsStartUp() {
+        QFETCH(bool, workFileLeft);
+        QTemporaryDir dir;
+        fill(dir.path(), 50);
+        const QString dat = DatabaseFile::databasePath(dir.path());
+        const QString tmp = DatabaseFile::workFilePath(dir.path());
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("bad-row"));
+            db.setDatabaseName(dat);
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("PRAGMA ignore_check_constraints = 1")));
+            QVERIFY(q.exec(QStringLiteral("UPDATE Servers SET Official = 999 WHERE User = 'user7'")));
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bad-row"));
+        QVERIFY(DatabaseFile::inspect(dat, DatabaseFile::Depth::Structure).sound);
+        QVERIFY(!DatabaseFile::inspect(dat, DatabaseFile::Depth::Full).sound);
+        if (workFileLeft)
+            writeAll(tmp, "old");
+        const QByteArray bytes = readAll(dat);
+
+        RegistryDatabase db;
+        QString error;
+        QVERIFY(!db.open(dir.path(), &error));
+        QVERIFY2(error.startsWith(dat + QStringLiteral(" failed the integrity check: ")), qPrintable(error));
+        QVERIFY2(error.contains(QStringLiteral("CHECK constraint failed in Servers")), qPrintable(error));
+        QCOMPARE(readAll(dat), bytes);
+        // A work file that was there stays; none is left behind otherwise.
+        QCOMPARE(QFile::exists(tmp), workFileLeft);
+        if (workFileLeft)
+            QCOMPARE(readAll(tmp), QByteArray("old"));
+    }
+
     void notADatabaseAtAllStopsStartUp() {
         QTemporaryDir dir;
         writeAll(DatabaseFile::databasePath(dir.path()), QByteArray(8192, 'x'));

@@ -75,6 +75,36 @@ private slots:
         QCOMPARE(l.layer.kernelUnsentBytes(99), 0);
     }
 
+    // unsentOver answers as the exact sum of both queues would, asking the
+    // kernel only when what was written since it last asked could pass the limit.
+    void unsentOverAgreesWithTheQueues() {
+        Layer l;
+        auto client = connectInto(l, 6);
+        QVERIFY(client);
+        QVERIFY(!l.layer.unsentOver(6, 0));
+        QVERIFY(!l.layer.unsentOver(99, 0));
+        client->setReadBufferSize(1); // the client stops reading
+        const QByteArray chunk(64 * 1024, 'y');
+        for (int i = 0; i < 200 && l.layer.unsentBytes(6) == 0; ++i)
+            l.layer.send(6, chunk);
+        QTest::qWait(50);
+        const qint64 total = l.layer.unsentBytes(6) + l.layer.kernelUnsentBytes(6);
+        QVERIFY(total > chunk.size());
+        QVERIFY(l.layer.unsentOver(6, total - 1));
+        QVERIFY(!l.layer.unsentOver(6, total));
+        QVERIFY(l.layer.unsentOver(6, 0));
+        // Once the peer has read everything, the kernel is asked and says so.
+        client->setReadBufferSize(0);
+        QElapsedTimer t;
+        t.start();
+        while (l.layer.unsentOver(6, 0) && t.elapsed() < 5000) {
+            client->readAll();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        QVERIFY(!l.layer.unsentOver(6, 0));
+        QCOMPARE(l.layer.unsentBytes(6) + l.layer.kernelUnsentBytes(6), qint64(0));
+    }
+
     void acceptReadWriteClose() {
         Layer l;
         QVERIFY(l.listening);

@@ -3,6 +3,7 @@
 #include "client/frame_codec.h"
 #include "client/list_paging.h"
 #include "client/messages.h"
+#include "client/replies.h"
 
 namespace {
 
@@ -38,6 +39,8 @@ std::string nameReport(const BenchServer& s) {
 std::string playerReport(const BenchServer& s) { return str(TavClient::Messages::playerCount(s.players)); }
 std::string listQuery(int first) { return str(TavClient::Messages::listQuery(quint8(first))); }
 std::string fullNotice() { return std::string("\x00\x02\x00\x04", 4); }
+std::string operatorLogin() { return str(TavClient::Messages::operatorLogin("QWZRTPLKMX", "ZKRTQWPMNBVCXLKJHGFD")); }
+std::string operatorAccepted() { return str(TavClient::buildFrame(TavClient::Replies::kOperatorAccepted, QByteArray())); }
 
 std::map<int, std::string> listPages(const std::vector<BenchServer>& servers) {
     QList<TavClient::ListedServer> listed;

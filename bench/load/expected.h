@@ -28,4 +28,7 @@ std::map<int, std::string> listPages(const std::vector<BenchServer>& servers);
 // The slot the page asks to continue from, or 0 at the end of the list.
 int nextPage(const std::string& page);
 std::string fullNotice();
+// An operator's login with the registry's access codes, and its answer.
+std::string operatorLogin();
+std::string operatorAccepted();
 } // namespace Expected

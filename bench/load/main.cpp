@@ -1,5 +1,6 @@
 // tav_bench_load --port P --workload churn|persistent|storm|burst [--seconds S]
 //                [--server-pid PID] [--churn-cycles N]
+// tav_bench_load --port P --workload idle [--connections N] [--seconds S] --server-pid PID
 // Prints one line of key=value figures; exits 1 when a reply was wrong or the
 // set-up failed.
 #include "workloads.h"
@@ -24,6 +25,8 @@ int main(int argc, char** argv) {
             o.serverPid = std::atoi(value);
         else if (name == "--churn-cycles")
             o.churnCycles = std::atoi(value);
+        else if (name == "--connections")
+            o.connections = std::atoi(value);
         else {
             std::fprintf(stderr, "tav_bench_load: unknown option %s\n", name.c_str());
             return 2;
@@ -36,10 +39,10 @@ int main(int argc, char** argv) {
     }
     const double perSecond = r.seconds > 0 ? double(r.ops) / r.seconds : 0;
     std::printf("workload=%s ops=%llu seconds=%.3f ops_per_s=%.1f p50_ms=%.3f p99_ms=%.3f cpu_us_per_op=%.2f "
-                "rss_kb=%llu peak_rss_kb=%llu errors=%llu dropped=%llu reports=%llu\n",
+                "rss_kb=%llu peak_rss_kb=%llu errors=%llu dropped=%llu reports=%llu cpu_percent=%.4f\n",
                 o.workload.c_str(), (unsigned long long)r.ops, r.seconds, perSecond, r.p50Ms, r.p99Ms, r.cpuUsPerOp,
                 (unsigned long long)r.rssKb, (unsigned long long)r.peakRssKb, (unsigned long long)r.errors,
-                (unsigned long long)r.dropped, (unsigned long long)r.extra);
+                (unsigned long long)r.dropped, (unsigned long long)r.extra, r.cpuPercent);
     if (r.errors)
         std::fprintf(stderr, "tav_bench_load: %s: first error: %s\n", o.workload.c_str(), r.firstError.c_str());
     return r.errors ? 1 : 0;

@@ -9,6 +9,7 @@
 #include <QUuid>
 
 #include <cerrno>
+#include <optional>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -53,6 +54,8 @@ qint64 countRows(QSqlDatabase db, const QString& table, bool* ok) {
     return *ok ? q.value(0).toLongLong() : -1;
 }
 
+// Copies qbrx.dat into the work file, checks the copy and puts it in place.
+// `before` is what the look into qbrx.dat found.
 bool compact(const QString& dataPath, const QString& workPath, const DatabaseFile::Inspection& before,
              QString* why) {
     if (!DatabaseFile::createPrivateFile(workPath, why))
@@ -71,7 +74,7 @@ bool compact(const QString& dataPath, const QString& workPath, const DatabaseFil
             return false;
         }
     }
-    const DatabaseFile::Inspection copy = DatabaseFile::inspect(workPath);
+    const DatabaseFile::Inspection copy = DatabaseFile::inspect(workPath, DatabaseFile::Depth::Full);
     if (!copy.sound || !copy.hasTables) {
         *why = QStringLiteral("the compacted copy failed its check: ") + copy.failure;
         return false;
@@ -140,7 +143,7 @@ namespace DatabaseFile {
 QString databasePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("qbrx.dat")); }
 QString workFilePath(const QString& dataDir) { return QDir(dataDir).filePath(QStringLiteral("qbrx.tmp")); }
 
-Inspection inspect(const QString& path) {
+Inspection inspect(const QString& path, Depth depth) {
     Inspection result;
     if (!QFileInfo(path).isFile()) {
         result.failure = QStringLiteral("not a file");
@@ -154,6 +157,11 @@ Inspection inspect(const QString& path) {
     QSqlDatabase db = connection.db();
     {
         QSqlQuery q(db);
+        if (depth == Depth::Structure && !q.exec(QStringLiteral("PRAGMA ignore_check_constraints = 1"))) {
+            result.failure = q.lastError().databaseText();
+            result.busy = q.lastError().nativeErrorCode() == QLatin1String("5"); // SQLITE_BUSY
+            return result;
+        }
         if (!q.exec(QStringLiteral("PRAGMA integrity_check"))) {
             result.failure = q.lastError().databaseText();
             result.busy = q.lastError().nativeErrorCode() == QLatin1String("5"); // SQLITE_BUSY
@@ -190,7 +198,20 @@ bool prepare(const QString& dataDir, int knownVersion, QString* error, QString* 
         return false;
 
     if (QFileInfo::exists(dataPath)) {
-        const Inspection check = inspect(dataPath);
+        // A work file beside qbrx.dat may hold the only good copy when
+        // qbrx.dat is bad: it is deleted only after the whole check.
+        const bool workFileLeft = QFileInfo::exists(workPath);
+        std::optional<Inspection> whole;
+        if (workFileLeft)
+            whole = inspect(dataPath, Depth::Full);
+        // Whatever refuses the file is said as the whole check says it.
+        const auto wholeCheck = [&]() -> const Inspection& {
+            if (!whole)
+                whole = inspect(dataPath, Depth::Full);
+            return *whole;
+        };
+        const Inspection first = whole ? *whole : inspect(dataPath, Depth::Structure);
+        const Inspection check = first.sound && first.version <= knownVersion ? first : wholeCheck();
         if (check.busy) {
             *error = QStringLiteral("%1 is in use by another program (is another registry running on this "
                                     "data folder?)").arg(dataPath);
@@ -219,6 +240,10 @@ bool prepare(const QString& dataDir, int knownVersion, QString* error, QString* 
         QString why;
         if (!compact(dataPath, workPath, check, &why)) {
             QFile::remove(workPath);
+            if (const Inspection& full = wholeCheck(); !full.sound) {
+                *error = QStringLiteral("%1 failed the integrity check: %2").arg(dataPath, full.failure);
+                return false;
+            }
             if (notice)
                 *notice = QStringLiteral("%1 was not compacted (%2); it is used as it is").arg(dataPath, why);
         }

@@ -88,4 +88,5 @@ void Registry::acceptOne() {
     s.PlayerCount = 0;
     s.LastTick = m_clock.now() - 50;
     refreshCountTexts();
+    superviseNewSlot();
 }

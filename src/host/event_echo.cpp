@@ -25,7 +25,10 @@ EventEcho::~EventEcho() {
 }
 
 QByteArray EventEcho::escapedLine(const QString& line) {
-    return (escapedControls(line) + QLatin1Char('\n')).toUtf8();
+    QByteArray out;
+    appendEscapedUtf8(out, line);
+    out += '\n';
+    return out;
 }
 
 QByteArray EventEcho::droppedLinesReport(quint64 count) {
@@ -35,7 +38,12 @@ QByteArray EventEcho::droppedLinesReport(quint64 count) {
 void EventEcho::append(const QString& line) {
     if (m_broken)
         return;
-    const QByteArray bytes = escapedLine(line);
+    // Escaped into a buffer that keeps its room from line to line: an echoed
+    // line costs no allocation of its own.
+    m_line.resize(0);
+    appendEscapedUtf8(m_line, line);
+    m_line += '\n';
+    const QByteArray& bytes = m_line;
     // A full queue is written out first: a file, or a reader that keeps up,
     // takes it now and loses nothing however many lines one pass makes.
     if (m_dropped == 0 && queuedBytes() + bytes.size() > m_limit) {

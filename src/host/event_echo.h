@@ -52,6 +52,7 @@ private:
     std::unique_ptr<NonBlockingOutput> m_out;
     qsizetype m_limit;
     QByteArray m_queue;
+    QByteArray m_line; // the line being escaped
     qsizetype m_head = 0; // bytes of m_queue already written
     quint64 m_dropped = 0;
     bool m_broken = false; // standard output failed for good (closed)

@@ -21,10 +21,6 @@ void Registry::onDataArrival(int index) {
     processData(index, data);
 }
 
-qint64 Registry::unsentOutput(int index) const {
-    return m_sockets.unsentBytes(index) + m_sockets.kernelUnsentBytes(index);
-}
-
 void Registry::setReadPaused(int index, bool paused) {
     ClientSlot& s = m_clients[index];
     if (s.ReadPaused == paused)
@@ -51,10 +47,11 @@ void Registry::processData(int index, QByteArrayView data) {
         setReadPaused(index, true);
         return;
     }
-    if (unsentOutput(index) > kReadPauseOutput) {
+    if (m_sockets.unsentOver(index, kReadPauseOutput)) {
         s.Buffer.append(data);
         s.HeldForOutput = true;
         setReadPaused(index, true);
+        superviseSoon(); // each tick looks whether the peer has taken enough
         return;
     }
 
@@ -134,9 +131,10 @@ void Registry::handleBacklog() {
         ClientSlot& s = m_clients[i];
         if (!s.InUse || !s.Backlogged)
             continue;
-        if (unsentOutput(i) > kReadPauseOutput) {
+        if (m_sockets.unsentOver(i, kReadPauseOutput)) {
             s.Backlogged = false;
             s.HeldForOutput = true;
+            superviseSoon();
             continue;
         }
         QByteArray buffered;
@@ -152,7 +150,7 @@ void Registry::handleBacklog() {
 void Registry::releaseHeldOutput() {
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
         ClientSlot& s = m_clients[i];
-        if (!s.InUse || !s.HeldForOutput || unsentOutput(i) > kReadPauseOutput / 2)
+        if (!s.InUse || !s.HeldForOutput || m_sockets.unsentOver(i, kReadPauseOutput / 2))
             continue;
         s.HeldForOutput = false;
         finishArrival(i, QByteArray(std::move(s.Buffer)));

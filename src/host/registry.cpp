@@ -9,6 +9,8 @@
 #include "platform/socket_layer.h"
 #include "platform/tick_clock.h"
 
+#include <QDateTime>
+
 #include <unistd.h>
 
 namespace {
@@ -54,7 +56,7 @@ Registry::Registry(SocketLayer& sockets, TickClock& clock, RegistryOptions optio
     connect(&m_sockets, &SocketLayer::sendComplete, this, &Registry::onSendComplete);
     connect(&m_sockets, &SocketLayer::error, this, &Registry::onSocketError);
 
-    m_clientTimer.setInterval(kClientTimerMs);
+    m_clientTimer.setSingleShot(true);
     m_clientTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_clientTimer, &QTimer::timeout, this, &Registry::superviseSlots);
     m_generalTimer.setInterval(kGeneralTimerMs);
@@ -141,7 +143,6 @@ bool Registry::start(QString* errorText) {
         m_state = State::Ended;
         return false;
     }
-    m_clientTimer.start();
     m_state = State::Running;
     if (m_attachedToServiceManager)
         m_serviceManager->notifyReady();
@@ -166,6 +167,7 @@ void Registry::shutdown() {
     releaseSlot(SlotTable::kOverflowSlot);
     m_sockets.stopListening();
     m_clientTimer.stop();
+    m_supervisionPlanned = false;
     m_generalTimer.stop();
 
     m_database.close();
@@ -212,6 +214,18 @@ void Registry::setNewAccountsAllowed(bool allowed) {
     emit newAccountsAllowedChanged(allowed);
 }
 
+QDate Registry::today() const {
+    if (m_today)
+        return m_today();
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!m_cachedDate.isValid() || now < m_cachedDayStartMs || now >= m_cachedDayEndMs) {
+        m_cachedDate = QDate::currentDate();
+        m_cachedDayStartMs = m_cachedDate.startOfDay().toMSecsSinceEpoch();
+        m_cachedDayEndMs = m_cachedDate.addDays(1).startOfDay().toMSecsSinceEpoch();
+    }
+    return m_cachedDate;
+}
+
 QString Registry::captionText() const {
     return QStringLiteral("The Tarvane Classic Server Registry") + QStringLiteral(" [") +
            QString::number(m_clients.connectionCount) + QStringLiteral("]");
@@ -232,7 +246,10 @@ QString Registry::startupLine() const {
 quint16 Registry::listeningPort() const { return m_sockets.localPort(); }
 
 void Registry::refreshCountTexts() {
-    m_frontEnd->setCaption(captionText());
-    m_frontEnd->setTrayTip(trayTipText());
+    // Every accept and close passes here; without windows nobody reads the texts.
+    if (m_frontEnd != &headlessFrontEnd()) {
+        m_frontEnd->setCaption(captionText());
+        m_frontEnd->setTrayTip(trayTipText());
+    }
     emit connectionCountChanged(m_clients.connectionCount);
 }

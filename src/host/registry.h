@@ -9,6 +9,7 @@
 #include "host/write_failure_report.h"
 #include "platform/notice.h"
 #include "protocol/dispatcher.h"
+#include "protocol/list_pages.h"
 #include "protocol/online_servers.h"
 #include "protocol/session_context.h"
 #include "protocol/slot_table.h"
@@ -111,11 +112,14 @@ public:
 
     // --- receive path ---
     void processData(int index, QByteArrayView data);
-    // Our queue and the kernel's for one connection.
-    qint64 unsentOutput(int index) const;
 
     // --- supervision and the general timer ---
+    // The 10 ms supervision of the slots: it runs on the ticks at which
+    // something can be due, never while nothing can.
     void superviseSlots();
+    // Whether a run is planned, and the tick it is planned for.
+    bool supervisionPlanned() const { return m_supervisionPlanned; }
+    quint32 nextSupervisionTick() const { return m_supervisionDue; }
     void generalTimerTick();
     // CheckForUpdate: starts the updater and shuts down when an update waits.
     void checkForUpdate();
@@ -128,6 +132,7 @@ public:
     EventLog& eventLog() { return m_eventLog; }
 
     OnlineServerList& onlineServers() override { return m_onlineServers; }
+    ListPages& listPages() override { return m_listPages; }
 
     // qbrx.dat: the accounts and the bans, open from start-up to shutdown.
     RegistryDatabase& database() { return m_database; }
@@ -143,7 +148,7 @@ public:
     bool databaseHealthy() const { return m_database.isOpen() && !databaseLost() && m_database.isReachable(); }
 
     // Today's date, for the expiry of bans; replaceable so that tests can move the calendar.
-    QDate today() const { return m_today ? m_today() : QDate::currentDate(); }
+    QDate today() const;
     void setTodayProvider(std::function<QDate()> today) { m_today = std::move(today); }
 
     // "Accesses/Hour = n", for lblStatus of the main window.
@@ -194,6 +199,10 @@ private:
     void finishArrival(int index, QByteArrayView rest);
     void handleBacklog();
     void releaseHeldOutput();
+    void planSupervision();
+    void superviseSoon();
+    void superviseNewSlot();
+    void wakeSupervisionAt(quint32 wake, quint32 now);
     void setReadPaused(int index, bool paused);
     void onSendComplete(int index);
     void onSocketError(int index);
@@ -213,10 +222,14 @@ private:
     State m_state = State::Created;
 
     SlotTable m_clients;
+    ListPages m_listPages{m_clients};
     EventLog m_eventLog;
     OnlineServerList m_onlineServers;
     Dispatcher m_dispatcher;
-    QTimer m_clientTimer;
+    QTimer m_clientTimer;       // single shot, started for the next run of the supervision
+    quint32 m_supervisionGrid = 0; // a tick of the 10 ms grid: the last run, or the accept that began it
+    quint32 m_supervisionDue = 0;
+    bool m_supervisionPlanned = false;
     QTimer m_generalTimer;
     bool m_newAccountsAllowed = false;
     bool m_backlogPosted = false;
@@ -235,4 +248,9 @@ private:
     RegistryCounters m_counters;
     WriteFailureReport m_writeFailures;
     std::function<QDate()> m_today;
+    // The local date, kept until the wall clock leaves its day: every accept
+    // asks for it, and working it out reads the time-zone file each time.
+    mutable QDate m_cachedDate;
+    mutable qint64 m_cachedDayStartMs = 0;
+    mutable qint64 m_cachedDayEndMs = 0;
 };

@@ -14,8 +14,10 @@ void Registry::sendRaw(int index, const QByteArray& data) {
     }
     m_sockets.send(index, data);
     m_counters.bytesSent += quint64(data.size());
-    if (unsentOutput(index) > kMaxUnsentOutput)
+    if (m_sockets.unsentOver(index, kMaxUnsentOutput))
         closeClient(index, CloseReason::OutputLimit);
+    else if (!m_sockets.isConnected(index))
+        superviseSoon(); // the send found the peer gone: the next tick closes it
 }
 
 void Registry::sendFramed(int index, QByteArrayView message) { sendRaw(index, Framing::frame(message)); }

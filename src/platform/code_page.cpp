@@ -73,6 +73,16 @@ QByteArray upper(QByteArrayView bytes) {
     return out;
 }
 
+bool equalsUpper(QByteArrayView bytes, QByteArrayView upperCased) {
+    if (bytes.size() != upperCased.size())
+        return false;
+    const auto& t = upperTable().map;
+    for (qsizetype i = 0; i < bytes.size(); ++i)
+        if (char(t[static_cast<unsigned char>(bytes[i])]) != upperCased[i])
+            return false;
+    return true;
+}
+
 QByteArrayView trimSpaces(QByteArrayView bytes) {
     qsizetype begin = 0;
     qsizetype end = bytes.size();

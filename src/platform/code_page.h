@@ -16,6 +16,8 @@ QByteArray fromUnicode(QStringView text);
 // Upper-cases Windows-1252 bytes character by character (the length never
 // changes: a character without a one-byte upper-case form stays as it is).
 QByteArray upper(QByteArrayView bytes);
+// upper(bytes) == upperCased, without making the upper-cased copy.
+bool equalsUpper(QByteArrayView bytes, QByteArrayView upperCased);
 
 // Removes leading and trailing spaces (byte 32 only, as the wire rules trim).
 QByteArrayView trimSpaces(QByteArrayView bytes);

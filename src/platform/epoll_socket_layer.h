@@ -32,6 +32,7 @@ public:
     void send(int index, const QByteArray& data) override;
     qint64 unsentBytes(int index) const override;
     qint64 kernelUnsentBytes(int index) const override;
+    bool unsentOver(int index, qint64 limit) const override;
     void setReadPaused(int index, bool paused) override;
     QByteArray takeData(int index) override;
     void close(int index) override;
@@ -46,6 +47,10 @@ private:
         QByteArray address;
         QByteArray inbox;  // read, not yet taken
         QByteArray outbox; // not yet written to the kernel
+        // At least what the kernel holds unacknowledged: what it held when
+        // last asked plus everything written to it since. Its queue grows
+        // only by our writes, so below a limit there is no need to ask.
+        mutable qint64 kernelBound = 0;
         quint64 generation = 0;
     };
 

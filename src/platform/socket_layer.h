@@ -46,6 +46,12 @@ public:
     // Bytes the kernel holds for the peer that it has not acknowledged yet
     // (SIOCOUTQ): what a peer that does not read leaves behind beyond ours.
     virtual qint64 kernelUnsentBytes(int index) const = 0;
+    // Whether more than `limit` bytes handed to send() have not reached the
+    // peer, counted over our queue and the kernel's. A layer that knows the
+    // kernel cannot hold that much may answer without asking it.
+    virtual bool unsentOver(int index, qint64 limit) const {
+        return unsentBytes(index) + kernelUnsentBytes(index) > limit;
+    }
     // Stops or resumes reading a connection. While paused its bytes stay in
     // the kernel (whose window then holds the peer back) and no dataArrival is
     // raised for it; bytes that wait when it resumes are announced from the

@@ -1,6 +1,7 @@
 #include "protocol/list_query.h"
 
 #include "protocol/framing.h"
+#include "protocol/list_pages.h"
 #include "protocol/message_types.h"
 #include "protocol/session_context.h"
 
@@ -98,12 +99,18 @@ void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
         ++session.counters().listQueriesIgnored;
         return;
     }
-    const QByteArray reply = buildReply(session.clients(), start);
+    const QByteArray reply = session.listPages().page(start);
     if (reply.isEmpty()) {
         session.closeClient(slot);
         return;
     }
-    session.logEvent(QStringLiteral("Server information sent to ") + QString::fromLatin1(session.slot(slot).IP));
+    // Built in one piece: one of these goes with every reply.
+    static constexpr QLatin1StringView sentTo("Server information sent to ");
+    const QByteArray& ip = session.slot(slot).IP;
+    QString line;
+    line.reserve(sentTo.size() + ip.size());
+    line.append(sentTo).append(QLatin1StringView(ip));
+    session.logEvent(line);
     ++session.counters().listReplies;
     session.sendRaw(slot, reply);
 }

@@ -9,6 +9,7 @@
 #include <QString>
 
 class AccountSet;
+class ListPages;
 class OnlineServerList;
 class PresenceTable;
 
@@ -43,6 +44,8 @@ public:
     // registrations are closed without reply.
     virtual bool storeAvailable() const = 0;
     virtual OnlineServerList& onlineServers() = 0;
+    // The list replies, kept until the list changes.
+    virtual ListPages& listPages() = 0;
     virtual bool newAccountsAllowed() const = 0;
     virtual void setNewAccountsAllowed(bool allowed) = 0;
 

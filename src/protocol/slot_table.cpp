@@ -3,10 +3,8 @@
 #include "platform/code_page.h"
 
 namespace {
-// `wanted` is already upper-cased; the size test spares the copy for most slots.
-bool holdsAccount(const ClientSlot& s, const QByteArray& wanted) {
-    return s.ServerId.size() == wanted.size() && CodePage::upper(s.ServerId) == wanted;
-}
+// `wanted` is already upper-cased.
+bool holdsAccount(const ClientSlot& s, const QByteArray& wanted) { return CodePage::equalsUpper(s.ServerId, wanted); }
 } // namespace
 
 int SlotTable::findFreeSlot() const {

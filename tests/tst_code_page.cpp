@@ -1,0 +1,32 @@
+// Windows-1252 upper-casing: the comparison without a copy agrees with the copy.
+#include "platform/code_page.h"
+
+#include <QtTest>
+
+class CodePageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void equalsUpperAgreesWithUpper() {
+        for (int a = 0; a < 256; ++a) {
+            const QByteArray one(1, char(a));
+            const QByteArray up = CodePage::upper(one);
+            QVERIFY(CodePage::equalsUpper(one, up));
+            for (int b = 0; b < 256; ++b) {
+                const QByteArray other(1, char(b));
+                QCOMPARE(CodePage::equalsUpper(one, other), up == other);
+            }
+        }
+    }
+
+    void namesOfEveryCase() {
+        QVERIFY(CodePage::equalsUpper("Alpha", "ALPHA"));
+        QVERIFY(CodePage::equalsUpper("\xe9t\xe9", "\xc9T\xc9")); // é upper-cases to É
+        QVERIFY(!CodePage::equalsUpper("Alpha", "alpha")); // the second must be upper-cased already
+        QVERIFY(!CodePage::equalsUpper("Alph", "ALPHA"));
+        QVERIFY(!CodePage::equalsUpper("Alphas", "ALPHA"));
+        QVERIFY(CodePage::equalsUpper("", ""));
+    }
+};
+
+QTEST_GUILESS_MAIN(CodePageTest)
+#include "tst_code_page.moc"
