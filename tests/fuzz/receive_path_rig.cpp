@@ -170,8 +170,9 @@ void ReceivePathRig::openSessions() {
 // 3 the game servers "alpha" and "bravo", peer 4 a fresh connection.
 // Each step is one op byte followed by its operands:
 //   op % 8 in 0..3  arrival: peer byte, length byte, that many data bytes
-//   op % 8 == 4     new callers: count byte (0..63); beyond 255 they overflow;
-//                   no more once kMaxCallers have called in this input
+//   op % 8 == 4     new callers: count byte, below 64 that many, otherwise
+//                   its value % 4; beyond 255 they overflow; no more once
+//                   kMaxCallers have called in this input
 //   op % 8 == 5     time passes: byte x 250 ms, then one supervision pass
 //   op % 8 == 6     pending send completions are delivered, then the posted
 //                   work of one loop pass runs (messages left for a later pass)
@@ -195,10 +196,13 @@ void ReceivePathRig::playScript(const uint8_t* data, size_t size) {
             break;
         }
         case 4: {
-            // Callers beyond the table's size only repeat the full notice,
-            // each at the cost of a look at every slot: a few such rounds
-            // cover it, thousands only slow the fuzzer down.
-            const int count = std::min(script.byte() % 64, kMaxCallers - m_net.peerCount());
+            // Callers beyond the table's size only repeat the full notice:
+            // a few such rounds cover it, thousands only slow the fuzzer
+            // down. Taking a caller is most of what an input costs, so only
+            // a count byte below 64 brings many (a full table takes four of
+            // them); the others bring at most three.
+            const uint8_t asked = script.byte();
+            const int count = std::min(asked < 64 ? int(asked) : asked % 4, kMaxCallers - m_net.peerCount());
             for (int id : m_net.connectPeers(count, "172.16.0.9"))
                 peers.push_back(id);
             break;
