@@ -114,6 +114,25 @@ private slots:
         QCOMPARE(f.reg().connectionCount(), 255);
     }
 
+    void hangUpAfterFullPassIsSeenByNextCaller() {
+        RegistryFixture f;
+        const QList<int> peers = f.net.connectPeers(255);
+        // Several callers in one pass while every slot is live: all hear "full".
+        const QList<int> extra = f.net.connectPeers(3);
+        for (int p : extra)
+            QCOMPARE(f.received(p), kFullNotice);
+        QCOMPARE(f.reg().counters().refused[std::size_t(Refusal::Full)], std::uint64_t(3));
+        f.net.completeSends();
+        // A hang-up after that pass: the next pass looks at the table again
+        // and the first caller takes the slot the hang-up left.
+        f.net.peerCloses(peers[41]);
+        const QList<int> later = f.net.connectPeers(2);
+        QCOMPARE(f.slotOf(later[0]), 42);
+        QCOMPARE(f.received(later[0]), QByteArray());
+        QCOMPARE(f.received(later[1]), kFullNotice);
+        QCOMPARE(f.reg().connectionCount(), 255);
+    }
+
     void overflowSlotRunsNoSession() {
         RegistryFixture f;
         f.net.connectPeers(255);

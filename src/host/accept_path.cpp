@@ -10,8 +10,13 @@
 // caller waiting in the kernel's queue); callers are taken one at a time, each
 // through the same steps in the same order.
 void Registry::onConnectionRequest() {
+    // A socket learns of a hang-up from the event loop or from a send to it;
+    // turning a caller away sends to no regular slot and the loop does
+    // not run here, so once a look found every slot live, the callers refused
+    // after it in this pass need no look of their own.
+    bool tableLive = false;
     while (m_state == State::Running && m_sockets.hasPendingConnection())
-        acceptOne();
+        tableLive = acceptOne(tableLive);
 }
 
 void Registry::refuseAsFull() {
@@ -29,7 +34,7 @@ void Registry::refuseAsFull() {
     sendRaw(SlotTable::kOverflowSlot, FixedFrame::fullNotice());
 }
 
-void Registry::acceptOne() {
+bool Registry::acceptOne(bool tableLive) {
     if (m_limits.settings().connectionsPerAddress > 0) {
         // An address at its cap hears what a caller hears when every slot is
         // taken, and is dropped the same way: one address cannot fill the table.
@@ -37,16 +42,21 @@ void Registry::acceptOne() {
         if (m_limits.connectionRefused(ip, slotsHeldBy(ip))) {
             m_counters.count(Refusal::PerAddress);
             refuseAsFull();
-            return;
+            return tableLive;
         }
     }
     int k = findFreeSlot();
-    if (k == 0) {
+    if (k == 0 && !tableLive) {
         // Hang-ups not yet handled in this pass must not make a caller hear
         // "full": the notice goes out only when live connections hold every slot.
+        // A close sends (operators hear of a server leaving), so after one the
+        // next caller looks again.
+        tableLive = true;
         for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
-            if (m_clients[i].InUse && !m_sockets.isConnected(i))
+            if (m_clients[i].InUse && !m_sockets.isConnected(i)) {
                 closeClient(i, CloseReason::Peer);
+                tableLive = false;
+            }
         k = findFreeSlot();
     }
     if (k == 0) {
@@ -54,11 +64,11 @@ void Registry::acceptOne() {
         // notice has left. Nothing is logged and the count does not change.
         m_counters.count(Refusal::Full);
         refuseAsFull();
-        return;
+        return tableLive;
     }
 
     if (!m_sockets.acceptInto(k))
-        return;
+        return false;
     ClientSlot& s = m_clients[k];
     s.IP = m_sockets.remoteAddress(k);
 
@@ -73,7 +83,7 @@ void Registry::acceptOne() {
         s.InUse = true;
         m_counters.count(Refusal::Banned);
         releaseSlot(k);
-        return;
+        return false;
     }
 
     ++m_counters.accepted;
@@ -89,4 +99,5 @@ void Registry::acceptOne() {
     s.LastTick = m_clock.now() - 50;
     refreshCountTexts();
     superviseNewSlot();
+    return false;
 }

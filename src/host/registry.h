@@ -191,7 +191,10 @@ signals:
 
 private:
     void onConnectionRequest();
-    void acceptOne();
+    // Takes or refuses the next caller. `tableLive`: every regular slot was
+    // seen held by a live connection earlier in this pass; returns whether
+    // that still holds after this caller.
+    bool acceptOne(bool tableLive);
     // The full notice to the waiting caller, which is then dropped; the count does not change.
     void refuseAsFull();
     void onDataArrival(int index);
