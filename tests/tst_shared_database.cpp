@@ -8,6 +8,7 @@
 
 #include "database/account_set.h"
 #include "database/ban_set.h"
+#include "database/postgres_call.h"
 #include "database/registry_database.h"
 #include "host/admission_control.h"
 #include "protocol/message_types.h"
@@ -169,6 +170,7 @@ private slots:
     // the registry's clock, and the listening is taken up again.
     void withoutAnnouncementsBansAreReadEveryFiveSeconds() {
         RegistryFixture b(m_url, 30);
+        QTest::qWait(100); // the listener is in
         QVERIFY(b.isOpen(b.connect("10.6.6.6")));
         tickAfter(b, 100);
         QVERIFY(m_server->psql(databaseName(m_url),
@@ -253,6 +255,103 @@ private slots:
         QVERIFY(a.isOpen(logIn(a, "theta", "pw")));
     }
 
+    // The server stops answering without closing its sockets (stopped, or
+    // a stalled network): one statement waits out the time-out, then the
+    // connection counts as lost and nothing waits for the server again.
+    void aStalledServerHoldsTheLoopForOneTimeOutAtMost() {
+        RegistryFixture a(m_url, 30);
+        QStringList notices;
+        connect(&a.reg(), &Registry::notice, this, [&notices](NoticeSeverity, const QString& text) { notices << text; });
+        QVERIFY(a.reg().accounts().add(account("iota", "PW")));
+        QVERIFY(a.reg().accounts().add(account("kappa", "PW")));
+        QVERIFY(a.reg().accounts().add(account("lambda", "PW")));
+        const int online = logIn(a, "iota", "pw");
+        a.received(online);
+        QVERIFY(a.isOpen(online));
+        QTest::qWait(100); // the ban listener is in: the bans are read again once
+        QVERIFY(a.isOpen(a.connect("10.3.3.3")));
+
+        // Whatever happens below, the server runs again afterwards.
+        struct Continue {
+            PostgresServer* server;
+            ~Continue() { server->resume(); }
+        } continueServer{m_server};
+        QVERIFY2(m_server->pause(), qPrintable(m_server->error()));
+
+        // The list comes from memory: answered at once.
+        QElapsedTimer t;
+        t.start();
+        const int client = a.connect("10.3.3.4");
+        a.send(client, frame(MessageType::FromConnected::ListQuery, QByteArray(1, 1)));
+        QVERIFY(a.received(client).contains("Name of iota"));
+        QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+
+        // A login: its look-up waits out the time-out, then it is closed
+        // without a reply.
+        t.restart();
+        const int first = logIn(a, "kappa", "pw");
+        const qint64 held = t.elapsed();
+        QVERIFY(!a.isOpen(first));
+        QCOMPARE(a.received(first), QByteArray());
+        QVERIFY2(held >= PostgresCall::kAnswerTimeoutMs - 50 && held < PostgresCall::kAnswerTimeoutMs + 1000,
+                 qPrintable(QString::number(held)));
+        QVERIFY(!a.reg().databaseHealthy());
+
+        // From now on nothing waits: logins and registrations are closed at
+        // once, the list still answers.
+        t.restart();
+        const int second = logIn(a, "lambda", "pw");
+        QVERIFY(!a.isOpen(second));
+        QCOMPARE(a.received(second), QByteArray());
+        a.reg().setNewAccountsAllowed(true);
+        const int reg = a.connect();
+        a.send(reg, frame(MessageType::FromConnected::Register, fields("stalled", "pw")));
+        QVERIFY(!a.isOpen(reg));
+        QCOMPARE(a.received(reg), QByteArray());
+        const int again = a.connect("10.3.3.5");
+        a.send(again, frame(MessageType::FromConnected::ListQuery, QByteArray(1, 1)));
+        QVERIFY(a.received(again).contains("Name of iota"));
+        QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(a.isOpen(online));
+
+        // Reconnecting to the stalled server, given up after its deadline
+        // and tried again: the event loop keeps running all along.
+        int ticks = 0;
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout, this, [&ticks] { ++ticks; });
+        ticker.start(10);
+        qint64 longestTick = 0;
+        auto timedTick = [&](quint32 ms) {
+            QElapsedTimer one;
+            one.start();
+            tickAfter(a, ms);
+            longestTick = qMax(longestTick, one.elapsed());
+            QTest::qWait(100);
+        };
+        timedTick(500);
+        QVERIFY(notices.join('\n').contains(QLatin1String("lost the connection to the PostgreSQL database")));
+        timedTick(1000); // the first attempt starts
+        timedTick(RegistryDatabase::kConnectDeadlineMs); // and is given up
+        timedTick(2000); // the second starts
+        QVERIFY(!a.reg().databaseHealthy());
+        QVERIFY2(longestTick < 100, qPrintable(QString::number(longestTick)));
+        QVERIFY2(ticks >= 20, qPrintable(QString::number(ticks)));
+
+        QVERIFY2(m_server->resume(), qPrintable(m_server->error()));
+        t.restart();
+        for (int i = 0; i < 20 && !a.reg().databaseHealthy(); ++i)
+            timedTick(1000);
+        QVERIFY2(a.reg().databaseHealthy(), qPrintable(notices.join('\n')));
+        QVERIFY2(notices.last().startsWith(QLatin1String("connected again to the PostgreSQL database")),
+                 qPrintable(notices.join('\n')));
+        QVERIFY2(longestTick < 100, qPrintable(QString::number(longestTick)));
+        qInfo("loop held %lld ms by the stalled statement; back %lld ms after the server ran again", held,
+              t.elapsed());
+        QVERIFY(a.isOpen(logIn(a, "lambda", "pw")));
+        // The session online through it all still holds its account.
+        QVERIFY(!a.isOpen(logIn(a, "iota", "pw")));
+    }
+
     // Last: the shared server is stopped and started again.
     void theServerLostAndBackWhileBothRun() {
         RegistryFixture a(m_url, 30), b(m_url, 30);
@@ -292,15 +391,21 @@ private slots:
 
         QVERIFY2(m_server->restart(), qPrintable(m_server->error()));
         // Back-off: the first attempt a second after the loss.
-        for (int i = 0; i < 4 && !a.reg().databaseHealthy(); ++i)
+        // The reconnection runs as its socket is ready, between the ticks.
+        for (int i = 0; i < 6 && !a.reg().databaseHealthy(); ++i) {
             tickAfter(a, 1000);
+            QTest::qWait(100);
+        }
         QVERIFY2(a.reg().databaseHealthy(), qPrintable(notices.join('\n')));
         QVERIFY(notices.last().startsWith(QLatin1String("connected again to the PostgreSQL database")));
         // zeta, online at a through it all, is still held by a; b finds the
         // server gone at this first statement and comes back the same way.
         QVERIFY(!b.isOpen(logIn(b, "zeta", "pw")));
-        for (int i = 0; i < 4 && !b.reg().databaseHealthy(); ++i)
+        // The reconnection runs as its socket is ready, between the ticks.
+        for (int i = 0; i < 6 && !b.reg().databaseHealthy(); ++i) {
             tickAfter(b, 1000);
+            QTest::qWait(100);
+        }
         QVERIFY(b.reg().databaseHealthy());
         QVERIFY(!b.isOpen(logIn(b, "zeta", "pw")));
         QCOMPARE(duplicates(b), quint64(1));

@@ -1,5 +1,7 @@
 #include "database/postgres_statement.h"
 
+#include "database/postgres_call.h"
+
 #include <QSqlDatabase>
 #include <QSqlDriver>
 #include <QVariant>
@@ -71,7 +73,9 @@ bool PostgresStatement::prepare(pg_conn* connection, const char* sql) {
     const QByteArray text = numberedPlaceholders(sql, &count);
     // Unique on the connection for as long as this object lives.
     m_name = "tav_" + QByteArray::number(quintptr(this), 16);
-    PGresult* r = PQprepare(connection, m_name.constData(), text.constData(), count, nullptr);
+    PGresult* r = PQsendPrepare(connection, m_name.constData(), text.constData(), count, nullptr)
+                      ? PostgresCall::awaitResult(connection)
+                      : nullptr;
     const bool ok = r && PQresultStatus(r) == PGRES_COMMAND_OK;
     PQclear(r);
     if (!ok)
@@ -84,8 +88,8 @@ bool PostgresStatement::prepare(pg_conn* connection, const char* sql) {
 
 void PostgresStatement::finalize() {
     done();
-    if (m_connection && PQstatus(m_connection) == CONNECTION_OK)
-        PQclear(PQexec(m_connection, ("DEALLOCATE " + m_name).constData()));
+    if (m_connection)
+        PQclear(PostgresCall::exec(m_connection, ("DEALLOCATE " + m_name).constData()));
     m_connection = nullptr;
     m_values.clear();
     m_isNull.clear();
@@ -122,9 +126,15 @@ StoreRefusal PostgresStatement::run() {
     std::vector<const char*> values(m_values.size());
     for (size_t i = 0; i < m_values.size(); ++i)
         values[i] = m_isNull[i] ? nullptr : m_values[i].constData();
-    m_result = PQexecPrepared(m_connection, m_name.constData(), int(values.size()), values.data(), nullptr,
-                              nullptr, 0);
+    // Once the connection is lost nothing is sent: the registry reconnects.
     m_ran = true;
+    if (PQstatus(m_connection) != CONNECTION_OK) {
+        m_failed = true;
+        return StoreRefusal::Unreachable;
+    }
+    if (PQsendQueryPrepared(m_connection, m_name.constData(), int(values.size()), values.data(), nullptr, nullptr,
+                            0))
+        m_result = PostgresCall::awaitResult(m_connection);
     const ExecStatusType status = m_result ? PQresultStatus(m_result) : PGRES_FATAL_ERROR;
     m_failed = !(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK);
     if (!m_failed)

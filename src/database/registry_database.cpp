@@ -2,6 +2,7 @@
 
 #include "database/database_file.h"
 #include "database/database_url.h"
+#include "database/postgres_call.h"
 #include "database/postgres_schema.h"
 #include "database/postgres_statement.h"
 #include "database/sqlite_schema.h"
@@ -15,8 +16,10 @@
 #include <libpq-fe.h>
 
 namespace {
-// No statement may hold the registry's one thread for long.
-constexpr const char* kStatementTimeout = "SET statement_timeout = 10000";
+// No statement may hold the registry's one thread for long; the server gives
+// up on one before we give up on the server.
+const QByteArray kStatementTimeout =
+    "SET statement_timeout = " + QByteArray::number(PostgresCall::kStatementTimeoutMs);
 } // namespace
 
 RegistryDatabase::RegistryDatabase()
@@ -175,26 +178,25 @@ bool RegistryDatabase::prepareShared(QString* failure) {
     m_presence.sweep();
     m_bans.keepInMemory(true);
     // Without announcements the bans are read every few seconds instead.
-    m_announcements.listen(m_connectionName);
+    m_announcements.listen(m_serverHandle);
     return true;
 }
 
 bool RegistryDatabase::isReachable() const {
     if (!m_open || !m_server)
         return true;
-    return m_serverHandle && PQstatus(m_serverHandle) == CONNECTION_OK;
+    // Back only once the statements and the lease are, not when the
+    // handshake alone is through.
+    return m_connected && m_serverHandle && PQstatus(m_serverHandle) == CONNECTION_OK;
 }
 
-bool RegistryDatabase::reconnect() {
+bool RegistryDatabase::finishReconnecting() {
     pg_conn* handle = m_serverHandle;
-    if (!handle)
+    if (!handle || PQstatus(handle) != CONNECTION_OK)
         return false;
-    // The same libpq connection, opened anew with its parameters; what the
-    // server held for it (prepared statements, settings) is gone.
-    PQreset(handle);
-    if (PQstatus(handle) != CONNECTION_OK)
-        return false;
-    PGresult* r = PQexec(handle, kStatementTimeout);
+    // What the server held for the connection (prepared statements,
+    // settings) is gone with the old one.
+    PGresult* r = PostgresCall::exec(handle, kStatementTimeout.constData());
     const bool set = r && PQresultStatus(r) == PGRES_COMMAND_OK;
     PQclear(r);
     QString failure;
@@ -222,10 +224,30 @@ bool RegistryDatabase::tick(quint32 nowMs) {
                                             "until it is back; reconnecting").arg(m_description));
     }
     if (!m_connected) {
-        if (nowMs - m_lastAttempt < m_retryMs)
+        if (m_reset.state() == PostgresHandshake::State::Running && nowMs - m_lastAttempt >= kConnectDeadlineMs)
+            m_reset.abandon();
+        switch (m_reset.state()) {
+        case PostgresHandshake::State::Running:
             return false;
-        m_lastAttempt = nowMs;
-        if (!reconnect()) {
+        case PostgresHandshake::State::Idle:
+            if (nowMs - m_lastAttempt < m_retryMs)
+                return false;
+            // The same libpq connection, opened anew with its parameters,
+            // step by step as its socket is ready.
+            m_lastAttempt = nowMs;
+            m_reset.startReset(m_serverHandle);
+            if (m_reset.state() == PostgresHandshake::State::Running)
+                return false;
+            break;
+        case PostgresHandshake::State::Done:
+        case PostgresHandshake::State::Failed:
+            break;
+        }
+        const bool back = m_reset.state() == PostgresHandshake::State::Done && finishReconnecting();
+        m_reset.clear();
+        if (!back) {
+            // The next attempt counts from the end of this one.
+            m_lastAttempt = nowMs;
             m_retryMs = qMin(m_retryMs * 2, kLastRetryMs);
             return false;
         }
@@ -242,10 +264,11 @@ bool RegistryDatabase::tick(quint32 nowMs) {
         m_presence.renew();
         m_presence.sweep();
     }
-    if (!m_announcements.isListening() && nowMs - m_lastBanReread >= kBanRereadMs) {
+    // A connection still making its way in has until the next re-read.
+    if (nowMs - m_lastBanReread >= kBanRereadMs && !m_announcements.isListening()) {
         m_lastBanReread = nowMs;
         m_bans.invalidate();
-        m_announcements.listen(m_connectionName);
+        m_announcements.listen(m_serverHandle);
     }
     return false;
 }
@@ -274,6 +297,7 @@ void RegistryDatabase::markOpen() {
 }
 
 void RegistryDatabase::dropConnection() {
+    m_reset.clear();
     m_serverHandle = nullptr;
     m_pageCount.finalize();
     m_watch.release();

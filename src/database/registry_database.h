@@ -4,6 +4,7 @@
 #include "database/ban_announcements.h"
 #include "database/ban_set.h"
 #include "database/file_watch.h"
+#include "database/postgres_handshake.h"
 #include "database/presence_table.h"
 #include "database/schema.h"
 #include "database/sqlite_statement.h"
@@ -54,6 +55,8 @@ public:
     static constexpr quint32 kBanRereadMs = 5000;
     static constexpr quint32 kFirstRetryMs = 1000;
     static constexpr quint32 kLastRetryMs = 10000;
+    // A reconnection still not through after this is given up and retried.
+    static constexpr quint32 kConnectDeadlineMs = 5000;
     // Told when the server is lost and when it is back.
     void setConnectionSink(NoticeSink sink) { m_connectionSink = std::move(sink); }
     // What messages call it: the file's path, or the server and database.
@@ -86,7 +89,8 @@ private:
     void dropConnection();
     // Statements and the lease on the (re)opened server connection.
     bool prepareShared(QString* failure);
-    bool reconnect();
+    // The statements, settings and lease again once the connection is back.
+    bool finishReconnecting();
 
     QString m_connectionName;
     QString m_description;
@@ -114,4 +118,5 @@ private:
     quint32 m_retryMs = kFirstRetryMs;
     NoticeSink m_connectionSink;
     struct pg_conn* m_serverHandle = nullptr;
+    PostgresHandshake m_reset;
 };

@@ -13,6 +13,7 @@
 #include <pwd.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -131,7 +132,9 @@ bool PostgresServer::start() {
     // and removes the folder.
     const QString dataDir = QDir(socketDir()).filePath(QStringLiteral("data"));
     const QString cleanup =
-        QStringLiteral("%1 -D %2 stop -m immediate -w >/dev/null 2>&1; rm -rf %3")
+        QStringLiteral("P=$(head -n 1 %2/postmaster.pid 2>/dev/null); "
+                       "if [ -n \"$P\" ]; then pkill -CONT -P \"$P\"; kill -CONT \"$P\"; fi 2>/dev/null; "
+                       "%1 -D %2 stop -m immediate -w >/dev/null 2>&1; rm -rf %3")
             .arg(asOwner({shellQuoted(QDir(binDir()).filePath(QStringLiteral("pg_ctl")))}).join(QLatin1Char(' ')),
                  shellQuoted(dataDir), shellQuoted(socketDir()));
     const QByteArray script = cleanup.toLocal8Bit();
@@ -226,6 +229,48 @@ bool PostgresServer::kill() {
     QFile::remove(QDir(socketDir()).filePath(QStringLiteral(".s.PGSQL.%1").arg(kPort)));
     return true;
 }
+
+bool PostgresServer::signalAll(int signal) {
+    QFile pidFile(QDir(socketDir()).filePath(QStringLiteral("data/postmaster.pid")));
+    if (!pidFile.open(QIODevice::ReadOnly)) {
+        m_error = QStringLiteral("no postmaster.pid");
+        return false;
+    }
+    const pid_t server = pid_t(pidFile.readLine().trimmed().toLongLong());
+    if (server <= 0) {
+        m_error = QStringLiteral("no server process");
+        return false;
+    }
+    std::vector<pid_t> children;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool number = false;
+        const pid_t pid = pid_t(entry.toLongLong(&number));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!number || !stat.open(QIODevice::ReadOnly))
+            continue;
+        // pid (comm) state ppid ...: the name may hold spaces and parentheses.
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> rest = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (rest.size() > 1 && pid_t(rest[1].toLongLong()) == server)
+            children.push_back(pid);
+    }
+    bool ok = true;
+    if (signal != SIGSTOP)
+        for (pid_t child : children)
+            ok = ::kill(child, signal) == 0 && ok;
+    ok = ::kill(server, signal) == 0 && ok;
+    if (signal == SIGSTOP)
+        for (pid_t child : children)
+            ok = ::kill(child, signal) == 0 && ok;
+    if (!ok)
+        m_error = QStringLiteral("cannot signal every server process");
+    return ok;
+}
+
+bool PostgresServer::pause() { return signalAll(SIGSTOP); }
+
+bool PostgresServer::resume() { return signalAll(SIGCONT); }
 
 bool PostgresServer::waitGone(pid_t pid, int timeoutMs) {
     for (int waited = 0;; waited += 10) {

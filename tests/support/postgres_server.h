@@ -31,6 +31,11 @@ public:
     bool restart();
     // SIGKILL of the server process, as a lost machine would leave it.
     bool kill();
+    // SIGSTOP / SIGCONT of the server process and every process it started,
+    // as a stalled machine or network leaves it: sockets open, no answer.
+    // The watcher continues a stopped server before it stops it.
+    bool pause();
+    bool resume();
     bool isRunning() const { return m_running; }
     // Waits up to `timeoutMs` for a process that is not our child to end
     // (a zombie counts as ended); true when it has.
@@ -50,6 +55,9 @@ public:
     QString logText() const;
 
 private:
+    // Sends `signal` to the server process and its children (children last
+    // for SIGSTOP, first for SIGCONT, so that none is started meanwhile).
+    bool signalAll(int signal);
     bool run(const QStringList& argv, QString* output = nullptr, bool asServerUser = true);
     QStringList asOwner(const QStringList& argv) const;
 
