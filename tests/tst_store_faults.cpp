@@ -156,6 +156,31 @@ private slots:
         QCOMPARE(QFileInfo(path).size(), 0);
     }
 
+    // The length the timer expects follows the registry's own writes: a file
+    // cut back to what it was before they grew it is found too.
+    void aFileCutBackAfterItGrewIsFound() {
+        RegistryFixture f;
+        const QString path = f.reg().database().filePath();
+        f.reg().generalTimerTick();
+        const qint64 before = QFileInfo(path).size();
+        for (int i = 0; QFileInfo(path).size() == before; ++i) {
+            QVERIFY(i < 1000);
+            QVERIFY(registers(f, "grow" + QByteArray::number(i)));
+        }
+        const qint64 grown = QFileInfo(path).size();
+        f.reg().generalTimerTick();
+        f.reg().generalTimerTick();
+        QVERIFY(!f.reg().databaseLost());
+        QSignalSpy notices(&f.reg(), &Registry::notice);
+        QVERIFY(QFile::resize(path, before));
+        f.reg().generalTimerTick();
+        QVERIFY(f.reg().databaseLost());
+        QCOMPARE(errorsIn(notices).value(0).section(QLatin1Char(';'), 0, 0),
+                 QStringLiteral("%1 has been cut short (%2 bytes").arg(path).arg(before));
+        QVERIFY2(errorsIn(notices).value(0).contains(QStringLiteral("; %1 expected)").arg(grown)),
+                 qPrintable(errorsIn(notices).value(0)));
+    }
+
     void aRemovedFolderIsNotMadeAgain() {
         RegistryFixture f;
         QVERIFY(registers(f, "alpha"));

@@ -37,10 +37,10 @@ QString ServicePulse::statusText(quint16 port, int connections, int serversOnlin
 void ServicePulse::sendStatus() {
     if (m_registry.state() != Registry::State::Running)
         return;
-    const QString text =
-        statusText(m_registry.listeningPort(), m_registry.connectionCount(), m_registry.onlineServers().count());
-    if (text == m_lastStatus)
+    // Compared as figures: an idle registry builds no text.
+    const Figures now{m_registry.listeningPort(), m_registry.connectionCount(), m_registry.onlineServers().count()};
+    if (m_lastFigures == now)
         return;
-    m_lastStatus = text;
-    m_manager.notifyStatus(text);
+    m_lastFigures = now;
+    m_manager.notifyStatus(statusText(now.port, now.connections, now.serversOnline));
 }

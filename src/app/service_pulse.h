@@ -4,6 +4,8 @@
 #include <QString>
 #include <QTimer>
 
+#include <optional>
+
 class Registry;
 class ServiceManager;
 
@@ -29,5 +31,11 @@ private:
     ServiceManager& m_manager;
     QTimer m_watchdog;
     QTimer m_status;
-    QString m_lastStatus;
+    struct Figures {
+        quint16 port = 0;
+        int connections = 0;
+        int serversOnline = 0;
+        bool operator==(const Figures&) const = default;
+    };
+    std::optional<Figures> m_lastFigures;
 };

@@ -20,6 +20,7 @@ bool FileWatch::watch(const QString& path) {
         return false;
     }
     m_path = path;
+    m_nativePath = QFile::encodeName(path);
     m_fd = fd;
     m_device = st.st_dev;
     m_inode = st.st_ino;
@@ -39,7 +40,7 @@ QString FileWatch::check(qint64 expectedSize) const {
     if (::fstat(m_fd, &open) != 0)
         return QStringLiteral("%1 cannot be examined: %2").arg(m_path, QString::fromLocal8Bit(std::strerror(errno)));
     struct stat atPath {};
-    if (::stat(QFile::encodeName(m_path).constData(), &atPath) != 0) {
+    if (::stat(m_nativePath.constData(), &atPath) != 0) {
         const int error = errno;
         return error == ENOENT
                    ? QStringLiteral("%1 has been removed (or its folder)").arg(m_path)

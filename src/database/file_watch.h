@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Keeps an eye on one open file: is the file at its path still the one that
@@ -24,6 +25,7 @@ public:
 
 private:
     QString m_path;
+    QByteArray m_nativePath;
     int m_fd = -1;
     quint64 m_device = 0;
     quint64 m_inode = 0;

@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QUuid>
 #include <libpq-fe.h>
+#include <sqlite3.h>
 
 namespace {
 // No statement may hold the registry's one thread for long; the server gives
@@ -79,8 +80,11 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
         SqliteStatement pageSize;
         ok = m_watch.watch(m_path) && pageSize.prepare(handle, "PRAGMA page_size") && pageSize.next() &&
              m_pageCount.prepare(handle, "PRAGMA page_count");
-        if (ok)
+        if (ok) {
             m_pageSize = pageSize.integer(0);
+            m_sqliteHandle = handle;
+            m_lengthKnown = false;
+        }
         pageSize.done();
         if (!ok)
             failure = QStringLiteral("cannot watch the file");
@@ -98,9 +102,20 @@ bool RegistryDatabase::open(const QString& dataDir, QString* error, QString* not
 }
 
 qint64 RegistryDatabase::expectedSize() {
+    // The length moves only when the file's content does, and the engine
+    // counts those changes (ours included) without a statement: an idle
+    // registry asks for the page count once, not at every check.
+    unsigned int version = 0;
+    const bool counted =
+        m_sqliteHandle && sqlite3_file_control(m_sqliteHandle, "main", SQLITE_FCNTL_DATA_VERSION, &version) == SQLITE_OK;
+    if (counted && m_lengthKnown && version == m_lengthVersion)
+        return m_expectedLength;
     const qint64 pages = m_pageCount.next() ? m_pageCount.integer(0) : 0;
     m_pageCount.done();
-    return pages * m_pageSize;
+    m_expectedLength = pages * m_pageSize;
+    m_lengthVersion = version;
+    m_lengthKnown = counted;
+    return m_expectedLength;
 }
 
 bool RegistryDatabase::checkFile() {
@@ -300,6 +315,8 @@ void RegistryDatabase::dropConnection() {
     m_reset.clear();
     m_serverHandle = nullptr;
     m_pageCount.finalize();
+    m_sqliteHandle = nullptr;
+    m_lengthKnown = false;
     m_watch.release();
     {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);

@@ -102,6 +102,11 @@ private:
     WriteGate m_gate;
     SqliteStatement m_pageCount;
     qint64 m_pageSize = 0;
+    sqlite3* m_sqliteHandle = nullptr;
+    // The length last worked out, and the engine's change count it holds for.
+    qint64 m_expectedLength = 0;
+    unsigned int m_lengthVersion = 0;
+    bool m_lengthKnown = false;
     std::function<void(const QString&)> m_lostSink;
     std::function<void(const QString&)> m_failureSink;
     AccountSet m_accounts;

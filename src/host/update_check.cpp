@@ -12,8 +12,9 @@
 namespace {
 
 // A regular file (or a link to one); a folder of that name is no update.
-bool fileExists(const QString& path) {
-    return QFileInfo(path).isFile();
+bool fileExists(const QByteArray& nativePath) {
+    struct stat st {};
+    return ::stat(nativePath.constData(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 struct stat statOf(const QString& path) {
@@ -34,7 +35,9 @@ QString trustProblem(const QString& what, const struct stat& st) {
 
 } // namespace
 
-UpdateCheck::UpdateCheck(QString dataFolder) : m_dataFolder(std::move(dataFolder)) {}
+UpdateCheck::UpdateCheck(QString dataFolder)
+    : m_dataFolder(std::move(dataFolder)), m_markerNative(QFile::encodeName(markerPath())),
+      m_updaterNative(QFile::encodeName(updaterPath())) {}
 
 QString UpdateCheck::markerPath() const {
     return QDir(m_dataFolder).filePath(QString::fromLatin1(kMarkerName));
@@ -70,7 +73,7 @@ QString UpdateCheck::untrustedReason() const {
 }
 
 UpdateCheck::Outcome UpdateCheck::run(ProcessStarter& starter, QString* reason) {
-    if (!fileExists(markerPath()) || !fileExists(updaterPath())) {
+    if (!fileExists(m_markerNative) || !fileExists(m_updaterNative)) {
         // The update went away: a later one is news again.
         m_failed = false;
         m_reportedReason.reset();

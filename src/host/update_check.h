@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QString>
 #include <optional>
@@ -61,6 +62,9 @@ private:
     QString untrustedReason() const;
 
     QString m_dataFolder;
+    // Looked at every half second: encoded once.
+    QByteArray m_markerNative;
+    QByteArray m_updaterNative;
     bool m_failed = false;
     Snapshot m_failedSnapshot;
     std::optional<QString> m_reportedReason;
