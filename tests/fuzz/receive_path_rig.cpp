@@ -5,11 +5,14 @@
 
 #include "database/account_set.h"
 #include "database/ban_set.h"
+#include "database/sqlite_statement.h"
 #include "protocol/framing.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <vector>
@@ -96,12 +99,47 @@ bool databaseSound(const QString& connectionName) {
     return q.exec(QStringLiteral("PRAGMA quick_check")) && q.next() && q.value(0).toString() == QLatin1String("ok");
 }
 
+// Rows the connection has inserted, updated or deleted since it was opened,
+// the rig's own statements included: while it stands still, the tables are
+// as the last reset left them, and the reset has nothing to do.
+qint64 rowsChanged(const QString& connectionName) {
+    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(connectionName, false));
+    if (!handle)
+        FuzzHarness::fail("the database has no SQLite handle");
+    return qint64(sqlite3_total_changes64(handle));
+}
+
+// The accounts of the two game servers every input opens with, as their
+// registration over the wire stores them.
+const std::vector<AccountRecord>& standingAccounts() {
+    static const std::vector<AccountRecord> records = [] {
+        std::vector<AccountRecord> out;
+        for (const auto& [user, password] : {std::pair{"alpha", "SECRET"}, std::pair{"bravo", "PW"}}) {
+            AccountRecord a;
+            a.User = QString::fromLatin1(user);
+            a.Password = QString::fromLatin1(password);
+            a.Name = QStringLiteral("<untitled>");
+            a.Official = 0;
+            out.push_back(a);
+        }
+        return out;
+    }();
+    return records;
+}
+
+bool sameAccount(const AccountRecord& a, const AccountRecord& b) {
+    return a.bookmark == b.bookmark && a.User == b.User && a.Password == b.Password && a.Name == b.Name &&
+           a.Description == b.Description && a.UpdateURL == b.UpdateURL && a.Official == b.Official;
+}
+
 } // namespace
 
-ReceivePathRig::ReceivePathRig(const QString& dataDir) {
+ReceivePathRig::ReceivePathRig(const QString& dataDir, Recheck recheck) : m_recheck(recheck) {
     m_registry = FuzzHarness::startRegistry(m_net, m_clock, dataDir);
     m_allowedAtStart = m_registry->newAccountsAllowed();
-    keepJournalInMemory(m_registry->database().connectionName());
+    m_connectionName = m_registry->database().connectionName();
+    keepJournalInMemory(m_connectionName);
+    putBackTables();
     QObject::connect(&m_registry->eventLog(), &EventLog::lineAppended, [this](const QString& line, bool) {
         if (m_recording)
             add(m_outcome, line.toUtf8());
@@ -111,13 +149,19 @@ ReceivePathRig::ReceivePathRig(const QString& dataDir) {
 ReceivePathRig::~ReceivePathRig() { m_registry->shutdown(); }
 
 QByteArray ReceivePathRig::run(const uint8_t* data, size_t size) {
-    restoreBaseline();
+    if (m_registry->connectionCount() != 0 || m_net.openCount() != 0)
+        FuzzHarness::fail("a connection outlived the input before it");
     m_outcome.reset();
     m_recording = true;
     openSessions();
     playScript(data, size);
     finish();
     m_recording = false;
+    // Put back now rather than when the next input begins, so that what an
+    // input allocated is freed within it: libFuzzer runs an input that
+    // allocated more than it freed a second time and then looks for leaks,
+    // and what one input leaves for the next to free makes that happen often.
+    restoreBaseline();
     return m_outcome.result().toHex();
 }
 
@@ -125,10 +169,8 @@ void ReceivePathRig::restoreBaseline() {
     Registry& r = *m_registry;
     if (r.connectionCount() != 0 || m_net.openCount() != 0 || !m_net.forgetPeers())
         FuzzHarness::fail("a connection outlived the input before it");
-    // The accounts and bans of the last input go; what a new file holds is nothing.
-    if (!r.accounts().removeAll() || !r.database().bans().removeAll())
-        FuzzHarness::fail("the tables cannot be emptied between inputs");
-    restartAccountKeys(r.database().connectionName());
+    if (rowsChanged(m_connectionName) != m_rowsAtBaseline)
+        putBackTables();
     // Slot records keep some fields across a close on purpose (the session
     // flag, the generation); a new registry has them blank.
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
@@ -150,14 +192,30 @@ void ReceivePathRig::restoreBaseline() {
     m_clock.set(kStartTick);
 }
 
+void ReceivePathRig::putBackTables() {
+    Registry& r = *m_registry;
+    // The accounts and bans of the last input go.
+    if (!r.accounts().removeAll() || !r.database().bans().removeAll())
+        FuzzHarness::fail("the tables cannot be emptied between inputs");
+    restartAccountKeys(m_connectionName);
+    m_standing.clear();
+    for (AccountRecord a : standingAccounts()) {
+        a.bookmark = r.accounts().add(a);
+        if (a.bookmark != qint64(m_standing.size()) + 1)
+            FuzzHarness::fail("a standing account was not stored under its bookmark", int(a.bookmark));
+        m_standing.push_back(a);
+    }
+    m_rowsAtBaseline = rowsChanged(m_connectionName);
+}
+
 void ReceivePathRig::openSessions() {
     Registry& r = *m_registry;
     const int op = m_net.connectPeer("10.0.0.1");
     m_net.peerSends(op, frameOf(2, QByteArray("qwzrtplkmx\0ZKRTQWPMNBVCXLKJHGFD", 31)) + frameOf(13, "x"));
     const int alpha = m_net.connectPeer("10.0.0.2");
-    m_net.peerSends(alpha, frameOf(0, QByteArray("alpha\0secret", 12)));
+    m_net.peerSends(alpha, frameOf(1, QByteArray("alpha\0secret", 12)));
     const int bravo = m_net.connectPeer("10.0.1.0");
-    m_net.peerSends(bravo, frameOf(0, QByteArray("bravo\0pw", 8)));
+    m_net.peerSends(bravo, frameOf(1, QByteArray("bravo\0pw", 8)));
     m_net.connectPeer("192.168.0.1");
     m_net.completeSends();
     if (r.clients()[1].Mode != SessionMode::Operator || r.clients()[2].Mode != SessionMode::Server ||
@@ -287,16 +345,40 @@ void ReceivePathRig::finish() {
     const RegistryCounters& c = r.counters();
     add(m_outcome, QByteArrayView(reinterpret_cast<const char*>(&c), sizeof c));
 
+    recordAccounts();
+    if (r.databaseLost())
+        FuzzHarness::fail("the database was found lost after the run");
+}
+
+// The accounts left count as the outcome. An input that changed no row left
+// the standing accounts as they were stored; reading them back is then a
+// check of that (Recheck::Always), not news.
+void ReceivePathRig::recordAccounts() {
+    Registry& r = *m_registry;
+    const bool changed = rowsChanged(m_connectionName) != m_rowsAtBaseline;
+    auto record = [this](const AccountRecord& a) {
+        add(m_outcome, quint64(a.bookmark));
+        for (const QString* field : {&a.User, &a.Password, &a.Name, &a.Description, &a.UpdateURL})
+            add(m_outcome, field->toUtf8());
+        add(m_outcome, quint64(a.Official.value_or(-1)));
+    };
+    if (!changed && m_recheck == Recheck::WhenChanged) {
+        for (const AccountRecord& a : m_standing)
+            record(a);
+        return;
+    }
+    std::vector<AccountRecord> left;
     for (const QString& user : r.accounts().names()) {
         const std::optional<AccountRecord> a = r.accounts().find(user);
         if (!a)
             FuzzHarness::fail("a listed account cannot be found");
-        add(m_outcome, quint64(a->bookmark));
-        for (const QString* field : {&a->User, &a->Password, &a->Name, &a->Description, &a->UpdateURL})
-            add(m_outcome, field->toUtf8());
-        add(m_outcome, quint64(a->Official.value_or(-1)));
+        record(*a);
+        left.push_back(*a);
     }
-    if (!databaseSound(r.database().connectionName()) || r.databaseLost())
+    if (!changed && (!std::equal(left.begin(), left.end(), m_standing.begin(), m_standing.end(), sameAccount) ||
+                     !r.database().bans().isEmpty()))
+        FuzzHarness::fail("the tables changed although no row was changed");
+    if (!databaseSound(m_connectionName))
         FuzzHarness::fail("the database failed its check after the run");
 }
 
