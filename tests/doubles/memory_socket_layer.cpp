@@ -35,11 +35,6 @@ MemorySocketLayer::Peer* MemorySocketLayer::attached(int index) const {
     return m_peers[m_byIndex[index] - 1].get();
 }
 
-int MemorySocketLayer::peerAtIndex(int index) const {
-    const Peer* p = attached(index);
-    return p ? p->id : 0;
-}
-
 void MemorySocketLayer::peerSends(int peerId, const QByteArray& bytes) {
     Peer& p = *m_peers.at(peerId - 1);
     if (!p.open || p.index == 0)
@@ -132,6 +127,7 @@ bool MemorySocketLayer::acceptInto(int index) {
     p.index = index;
     p.readPaused = false;
     m_byIndex[index] = id;
+    ++m_openCount;
     m_inbox[index].clear();
     return true;
 }
@@ -191,6 +187,7 @@ void MemorySocketLayer::close(int index) {
     p->open = false;
     p->index = 0;
     m_byIndex[index] = 0;
+    --m_openCount;
     m_inbox[index].clear();
 }
 
@@ -207,9 +204,3 @@ bool MemorySocketLayer::forgetPeers() {
     return true;
 }
 
-int MemorySocketLayer::openCount() const {
-    int n = 0;
-    for (int i = 1; i <= kMaxIndex; ++i)
-        n += m_byIndex[i] != 0;
-    return n;
-}

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     std::set<QByteArray> distinct;
     for (Input& in : inputs) {
         QTemporaryDir dir(FuzzHarness::scratchFolderTemplate());
-        ReceivePathRig rig(dir.path(), ReceivePathRig::Recheck::Always);
+        ReceivePathRig rig(dir.path(), ReceivePathRig::Recheck::Always, ReceivePathRig::Outcome::Digest);
         in.fresh = play(rig, in);
         distinct.insert(in.fresh);
     }
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     for (const auto recheck : {ReceivePathRig::Recheck::WhenChanged, ReceivePathRig::Recheck::Always}) {
         const char* mode = recheck == ReceivePathRig::Recheck::Always ? "reading back every time" : "as fuzzed";
         QTemporaryDir dir(FuzzHarness::scratchFolderTemplate());
-        ReceivePathRig rig(dir.path(), recheck);
+        ReceivePathRig rig(dir.path(), recheck, ReceivePathRig::Outcome::Digest);
         auto pass = [&](const char* what, auto first, auto last) {
             for (auto it = first; it != last; ++it) {
                 const QByteArray again = play(rig, *it);
