@@ -18,7 +18,7 @@
 // database for many inputs of the receive-path target. Building a registry
 // and a database file costs far more than an input, so the rig keeps them
 // and puts everything an input can change back to how a freshly started
-// registry has it before each run: no connection, the accounts of the game
+// registry has it after each run: no connection, the accounts of the game
 // servers "alpha" and "bravo" and nothing else in the tables, the switch and
 // the clock as at start, counters at zero, every slot record blank. The
 // tables are put back only after an input that changed a row (most inputs
