@@ -1,6 +1,7 @@
 // The slot table: accepting callers, the full notice, closing, supervision.
 #include "support/session_helpers.h"
 
+#include "database/ban_set.h"
 #include "host/front_end.h"
 #include "protocol/framing.h"
 
@@ -112,6 +113,31 @@ private slots:
         QCOMPARE(f.received(extra[1]), QByteArray());
         QCOMPARE(f.received(extra[2]), kFullNotice);
         QCOMPARE(f.reg().connectionCount(), 255);
+    }
+
+    void bannedCallerLeavesTheLastSlotFree() {
+        RegistryFixture f;
+        QVERIFY(f.reg().database().bans().add(BanRecord{1, "b1", "10.9.8.7", std::nullopt, std::nullopt}));
+        f.net.connectPeers(254);
+        // The banned caller holds slot 255 for a moment and is dropped: the
+        // count of occupied slots must come back down, or the next caller
+        // would hear "full" with a slot free.
+        const int banned = f.net.connectPeers(1, "10.9.8.7").first();
+        QVERIFY(!f.isOpen(banned));
+        QCOMPARE(f.received(banned), QByteArray());
+        QCOMPARE(f.reg().connectionCount(), 254);
+        const QList<int> next = f.net.connectPeers(2);
+        QCOMPARE(f.slotOf(next[0]), 255);
+        QCOMPARE(f.received(next[0]), QByteArray());
+        QCOMPARE(f.received(next[1]), kFullNotice);
+        QCOMPARE(f.reg().connectionCount(), 255);
+        // One hang-up handled by a close: free again for exactly one caller.
+        f.reg().closeClient(3);
+        QCOMPARE(f.reg().connectionCount(), 254);
+        f.net.completeSends();
+        const QList<int> last = f.net.connectPeers(2);
+        QCOMPARE(f.slotOf(last[0]), 3);
+        QCOMPARE(f.received(last[1]), kFullNotice);
     }
 
     void hangUpAfterFullPassIsSeenByNextCaller() {

@@ -8,6 +8,10 @@ bool holdsAccount(const ClientSlot& s, const QByteArray& wanted) { return CodePa
 } // namespace
 
 int SlotTable::findFreeSlot() const {
+    // A full table is known without a look: callers refused while it is
+    // full cost one comparison each.
+    if (connectionCount >= kLastRegularSlot)
+        return 0;
     for (int i = kFirstSlot; i <= kLastRegularSlot; ++i)
         if (!m_slots[i].InUse)
             return i;

@@ -20,7 +20,8 @@ public:
     static bool isValidIndex(int index) { return index >= kFirstSlot && index <= kOverflowSlot; }
     static bool isRegular(int index) { return index >= kFirstSlot && index <= kLastRegularSlot; }
 
-    // Lowest free regular slot, or 0 when all 255 are taken.
+    // Lowest free regular slot, or 0 when all 255 are taken (known from
+    // connectionCount, which must count exactly the occupied regular slots).
     int findFreeSlot() const;
     // Lowest logged-in server slot whose ServerId equals `name` without regard
     // to case, or 0.

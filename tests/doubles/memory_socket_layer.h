@@ -59,7 +59,9 @@ public:
     // Raise connectionRequest only by hand (default: at once from connectPeer()).
     const Peer& peer(int peerId) const { return *m_peers.at(peerId - 1); }
     QByteArray takeReceived(int peerId);
-    int peerAtIndex(int index) const;
+    // The peer on a slot index, or 0 (inline: the fuzz rig asks for every
+    // slot after every step).
+    int peerAtIndex(int index) const { return index >= 1 && index <= kMaxIndex ? m_byIndex[index] : 0; }
     int peerCount() const { return int(m_peers.size()); }
     // Starts the peer numbering again from 1, for a layer used for many runs
     // (the fuzz rig). Only when no socket is open and no caller waits: false
@@ -83,7 +85,7 @@ public:
     void setReadPaused(int index, bool paused) override;
     QByteArray takeData(int index) override;
     void close(int index) override;
-    int openCount() const override;
+    int openCount() const override { return m_openCount; }
 
 private:
     Peer* attached(int index) const;
@@ -94,6 +96,7 @@ private:
     std::array<int, kMaxIndex + 1> m_byIndex{};
     std::array<QByteArray, kMaxIndex + 1> m_inbox{};
     std::vector<int> m_completions;
+    int m_openCount = 0; // indexes with a peer attached
     bool m_listening = false;
     bool m_holdOutput = false;
     quint16 m_port = 0;

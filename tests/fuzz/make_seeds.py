@@ -57,6 +57,7 @@ SEEDS = {
     "m1_t005_disconnect": arrival(OPERATOR, frame(5, b"alpha")),
     "m1_t006_message": arrival(OPERATOR, frame(6, b"alpha\0hello")),
     "m1_t007_broadcast": arrival(OPERATOR, frame(7, b"hello all")),
+    "m1_t007_broadcast_empty": arrival(OPERATOR, frame(7)),
     "m1_t008_ignored": arrival(OPERATOR, frame(8, b"x")),
     "m1_t009_add_god": arrival(OPERATOR, frame(9, b"bravo\0bob")),
     "m1_t010_official": arrival(OPERATOR, frame(10, b"alpha\0y")),
@@ -92,6 +93,18 @@ SEEDS = {
     "x_delete_all_then_report": arrival(OPERATOR, frame(15))
     + arrival(FRESH, frame(0, b"alpha\0x"))
     + arrival(ALPHA, frame(5, b"N\0D") + frame(6, b"abcdef")),
+    # Logins and registrations refused each way from new callers of one
+    # address: no separator, an unknown name, a name taken, a name too
+    # short, then wrong passwords until the address is locked out.
+    "x_login_outcomes": connect(15)
+    + arrival(4, frame(1, b"alpha"))
+    + arrival(5, frame(1, b"zulu\0x"))
+    + arrival(6, frame(0, b"alpha\0x"))
+    + arrival(7, frame(0, b"ab\0x"))
+    + b"".join(arrival(peer, frame(1, b"bravo\0wrong")) for peer in range(8, 19))
+    + complete(),
+    # Every operator message that names a server or carries a text, empty.
+    "x_empty_operator_payloads": arrival(OPERATOR, b"".join(frame(t) for t in (5, 6, 7, 9, 10, 11, 28))),
     "x_register_switch_off": peer_event(FRESH, 3) + arrival(FRESH, frame(0, b"delta\0pw")),
     # Four wrong passwords from one address: a registry that remembered them
     # into the next input would lock that address out after a few inputs.

@@ -5,11 +5,14 @@
 
 #include "database/account_set.h"
 #include "database/ban_set.h"
+#include "database/sqlite_statement.h"
 #include "protocol/framing.h"
 
 #include <QCoreApplication>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <vector>
@@ -40,7 +43,7 @@ QByteArray frameOf(quint8 type, const QByteArray& payload) {
 
 // Everything the registry sends is whole frames (the memory layer delivers
 // each send completely), so each peer's bytes must parse to the end.
-void checkFrames(const QByteArray& received, int peer) {
+FUZZ_RIG_UNTRACED void checkFrames(const QByteArray& received, int peer) {
     qsizetype pos = 0;
     while (pos < received.size()) {
         if (received.size() - pos < 2)
@@ -55,13 +58,13 @@ void checkFrames(const QByteArray& received, int peer) {
 }
 
 // Length-prefixed, so that two different outcomes never hash the same text.
-void add(QCryptographicHash& hash, QByteArrayView bytes) {
+FUZZ_RIG_UNTRACED void add(QCryptographicHash& hash, QByteArrayView bytes) {
     const quint64 n = quint64(bytes.size());
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(&n), sizeof n));
     hash.addData(bytes);
 }
 
-void add(QCryptographicHash& hash, quint64 value) {
+FUZZ_RIG_UNTRACED void add(QCryptographicHash& hash, quint64 value) {
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(&value), sizeof value));
 }
 
@@ -96,12 +99,48 @@ bool databaseSound(const QString& connectionName) {
     return q.exec(QStringLiteral("PRAGMA quick_check")) && q.next() && q.value(0).toString() == QLatin1String("ok");
 }
 
+// Rows the connection has inserted, updated or deleted since it was opened,
+// the rig's own statements included: while it stands still, the tables are
+// as the last reset left them, and the reset has nothing to do.
+FUZZ_RIG_UNTRACED qint64 rowsChanged(const QString& connectionName) {
+    sqlite3* handle = SqliteStatement::handleOf(QSqlDatabase::database(connectionName, false));
+    if (!handle)
+        FuzzHarness::fail("the database has no SQLite handle");
+    return qint64(sqlite3_total_changes64(handle));
+}
+
+// The accounts of the two game servers every input opens with, as their
+// registration over the wire stores them.
+const std::vector<AccountRecord>& standingAccounts() {
+    static const std::vector<AccountRecord> records = [] {
+        std::vector<AccountRecord> out;
+        for (const auto& [user, password] : {std::pair{"alpha", "SECRET"}, std::pair{"bravo", "PW"}}) {
+            AccountRecord a;
+            a.User = QString::fromLatin1(user);
+            a.Password = QString::fromLatin1(password);
+            a.Name = QStringLiteral("<untitled>");
+            a.Official = 0;
+            out.push_back(a);
+        }
+        return out;
+    }();
+    return records;
+}
+
+FUZZ_RIG_UNTRACED bool sameAccount(const AccountRecord& a, const AccountRecord& b) {
+    return a.bookmark == b.bookmark && a.User == b.User && a.Password == b.Password && a.Name == b.Name &&
+           a.Description == b.Description && a.UpdateURL == b.UpdateURL && a.Official == b.Official;
+}
+
 } // namespace
 
-ReceivePathRig::ReceivePathRig(const QString& dataDir) {
+ReceivePathRig::ReceivePathRig(const QString& dataDir, Recheck recheck, Outcome outcome)
+    : m_recheck(recheck), m_digest(outcome == Outcome::Digest) {
     m_registry = FuzzHarness::startRegistry(m_net, m_clock, dataDir);
     m_allowedAtStart = m_registry->newAccountsAllowed();
-    keepJournalInMemory(m_registry->database().connectionName());
+    m_connectionName = m_registry->database().connectionName();
+    keepJournalInMemory(m_connectionName);
+    putBackTables();
     QObject::connect(&m_registry->eventLog(), &EventLog::lineAppended, [this](const QString& line, bool) {
         if (m_recording)
             add(m_outcome, line.toUtf8());
@@ -111,43 +150,70 @@ ReceivePathRig::ReceivePathRig(const QString& dataDir) {
 ReceivePathRig::~ReceivePathRig() { m_registry->shutdown(); }
 
 QByteArray ReceivePathRig::run(const uint8_t* data, size_t size) {
-    restoreBaseline();
+    if (m_registry->connectionCount() != 0 || m_net.openCount() != 0)
+        FuzzHarness::fail("a connection outlived the input before it");
     m_outcome.reset();
-    m_recording = true;
+    m_recording = m_digest;
     openSessions();
     playScript(data, size);
     finish();
     m_recording = false;
-    return m_outcome.result().toHex();
+    // Put back now rather than when the next input begins, so that what an
+    // input allocated is freed within it: libFuzzer runs an input that
+    // allocated more than it freed a second time and then looks for leaks,
+    // and what one input leaves for the next to free makes that happen often.
+    restoreBaseline();
+    return m_digest ? m_outcome.result().toHex() : QByteArray();
 }
 
-void ReceivePathRig::restoreBaseline() {
+FUZZ_RIG_UNTRACED void ReceivePathRig::restoreBaseline() {
     Registry& r = *m_registry;
     if (r.connectionCount() != 0 || m_net.openCount() != 0 || !m_net.forgetPeers())
         FuzzHarness::fail("a connection outlived the input before it");
-    // The accounts and bans of the last input go; what a new file holds is nothing.
-    if (!r.accounts().removeAll() || !r.database().bans().removeAll())
-        FuzzHarness::fail("the tables cannot be emptied between inputs");
-    restartAccountKeys(r.database().connectionName());
+    if (rowsChanged(m_connectionName) != m_rowsAtBaseline)
+        putBackTables();
     // Slot records keep some fields across a close on purpose (the session
-    // flag, the generation); a new registry has them blank.
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
+    // flag, the generation); a new registry has them blank. Slots no caller
+    // of the input reached are blank still.
+    for (int i = SlotTable::kFirstSlot; i <= m_slotsTaken; ++i)
         r.clients()[i] = ClientSlot{};
+    r.clients()[SlotTable::kOverflowSlot] = ClientSlot{};
+    m_slotsTaken = 0;
     r.counters() = RegistryCounters{};
     // Failed logins, lockouts and rates are remembered per address; an
     // address made exempt is forgotten at once, so exempting every address
     // for a moment leaves the limits as a new registry has them.
-    static const std::optional<AddressSet> everyAddress = AddressSet::parse(QStringLiteral("0.0.0.0/0 ::/0"), nullptr);
-    if (!everyAddress)
-        FuzzHarness::fail("no address set holds every address");
-    LimitSettings forgetAll;
-    forgetAll.exempt = *everyAddress;
+    static const LimitSettings defaults;
+    static const LimitSettings forgetAll = [] {
+        const std::optional<AddressSet> everyAddress = AddressSet::parse(QStringLiteral("0.0.0.0/0 ::/0"), nullptr);
+        if (!everyAddress)
+            FuzzHarness::fail("no address set holds every address");
+        LimitSettings settings;
+        settings.exempt = *everyAddress;
+        return settings;
+    }();
     r.setLimits(forgetAll);
-    r.setLimits(LimitSettings{});
+    r.setLimits(defaults);
     if (r.addressLimits().trackedCount() != 0)
         FuzzHarness::fail("the limits still remember an address between inputs");
     r.setNewAccountsAllowed(m_allowedAtStart);
     m_clock.set(kStartTick);
+}
+
+FUZZ_RIG_UNTRACED void ReceivePathRig::putBackTables() {
+    Registry& r = *m_registry;
+    // The accounts and bans of the last input go.
+    if (!r.accounts().removeAll() || !r.database().bans().removeAll())
+        FuzzHarness::fail("the tables cannot be emptied between inputs");
+    restartAccountKeys(m_connectionName);
+    m_standing.clear();
+    for (AccountRecord a : standingAccounts()) {
+        a.bookmark = r.accounts().add(a);
+        if (a.bookmark != qint64(m_standing.size()) + 1)
+            FuzzHarness::fail("a standing account was not stored under its bookmark", int(a.bookmark));
+        m_standing.push_back(a);
+    }
+    m_rowsAtBaseline = rowsChanged(m_connectionName);
 }
 
 void ReceivePathRig::openSessions() {
@@ -155,9 +221,9 @@ void ReceivePathRig::openSessions() {
     const int op = m_net.connectPeer("10.0.0.1");
     m_net.peerSends(op, frameOf(2, QByteArray("qwzrtplkmx\0ZKRTQWPMNBVCXLKJHGFD", 31)) + frameOf(13, "x"));
     const int alpha = m_net.connectPeer("10.0.0.2");
-    m_net.peerSends(alpha, frameOf(0, QByteArray("alpha\0secret", 12)));
+    m_net.peerSends(alpha, frameOf(1, QByteArray("alpha\0secret", 12)));
     const int bravo = m_net.connectPeer("10.0.1.0");
-    m_net.peerSends(bravo, frameOf(0, QByteArray("bravo\0pw", 8)));
+    m_net.peerSends(bravo, frameOf(1, QByteArray("bravo\0pw", 8)));
     m_net.connectPeer("192.168.0.1");
     m_net.completeSends();
     if (r.clients()[1].Mode != SessionMode::Operator || r.clients()[2].Mode != SessionMode::Server ||
@@ -241,12 +307,50 @@ void ReceivePathRig::playScript(const uint8_t* data, size_t size) {
 
 // Ends the input as shutdown would (every slot closed in order, operators
 // told of servers going) but keeps the registry and its database running.
-void ReceivePathRig::finish() {
+FUZZ_RIG_UNTRACED void ReceivePathRig::finish() {
     Registry& r = *m_registry;
     for (int i = 1; i <= m_net.peerCount(); ++i)
         checkFrames(m_net.peer(i).received, i);
-    // What is left in the slots counts as the input's outcome too: a field
-    // the next input could inherit must be the same as after a fresh start.
+    if (m_digest)
+        recordSlots();
+
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
+        if (r.clients()[i].InUse)
+            r.closeClient(i, CloseReason::Shutdown);
+    // Work posted for a later pass finds every slot closed and ends here,
+    // not in the next input.
+    QCoreApplication::sendPostedEvents();
+    if (m_net.openCount() != 0)
+        FuzzHarness::fail("sockets left open after every slot was closed", m_net.openCount());
+    if (r.connectionCount() != 0)
+        FuzzHarness::fail("connections counted after every slot was closed", r.connectionCount());
+
+    for (int i = 1; i <= m_net.peerCount() && m_digest; ++i) {
+        const MemorySocketLayer::Peer& p = m_net.peer(i);
+        add(m_outcome, p.address);
+        add(m_outcome, quint64(p.refused) | quint64(p.peerGone) << 1);
+        add(m_outcome, p.received);
+    }
+    m_slotsTaken = std::min(m_net.peerCount(), SlotTable::kLastRegularSlot);
+    // The peers go with the input that made them: libFuzzer runs an input
+    // twice and then a full leak check whenever it allocated more than it
+    // freed, which memory freed by the next input would cause every time.
+    if (!m_net.forgetPeers())
+        FuzzHarness::fail("the peers of the input cannot be let go");
+    if (m_digest) {
+        const RegistryCounters& c = r.counters();
+        add(m_outcome, QByteArrayView(reinterpret_cast<const char*>(&c), sizeof c));
+    }
+
+    recordAccounts();
+    if (r.databaseLost())
+        FuzzHarness::fail("the database was found lost after the run");
+}
+
+// What is left in the slots counts as the input's outcome too: a field the
+// next input could inherit must be the same as after a fresh start.
+FUZZ_RIG_UNTRACED void ReceivePathRig::recordSlots() {
+    Registry& r = *m_registry;
     for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i) {
         const ClientSlot& s = r.clients()[i];
         add(m_outcome, quint64(s.InUse) | quint64(s.Mode) << 8 | quint64(s.PlayerCount) << 16 |
@@ -261,46 +365,43 @@ void ReceivePathRig::finish() {
     for (const QString& name : r.onlineServers().texts())
         add(m_outcome, name.toUtf8());
     add(m_outcome, quint64(r.newAccountsAllowed()));
+}
 
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kOverflowSlot; ++i)
-        if (r.clients()[i].InUse)
-            r.closeClient(i, CloseReason::Shutdown);
-    // Work posted for a later pass finds every slot closed and ends here,
-    // not in the next input.
-    QCoreApplication::sendPostedEvents();
-    if (m_net.openCount() != 0)
-        FuzzHarness::fail("sockets left open after every slot was closed", m_net.openCount());
-    if (r.connectionCount() != 0)
-        FuzzHarness::fail("connections counted after every slot was closed", r.connectionCount());
-
-    for (int i = 1; i <= m_net.peerCount(); ++i) {
-        const MemorySocketLayer::Peer& p = m_net.peer(i);
-        add(m_outcome, p.address);
-        add(m_outcome, quint64(p.refused) | quint64(p.peerGone) << 1);
-        add(m_outcome, p.received);
+// The accounts left count as the outcome. An input that changed no row left
+// the standing accounts as they were stored; reading them back is then a
+// check of that (Recheck::Always), not news.
+FUZZ_RIG_UNTRACED void ReceivePathRig::recordAccounts() {
+    Registry& r = *m_registry;
+    const bool changed = rowsChanged(m_connectionName) != m_rowsAtBaseline;
+    auto record = [this](const AccountRecord& a) {
+        if (!m_digest)
+            return;
+        add(m_outcome, quint64(a.bookmark));
+        for (const QString* field : {&a.User, &a.Password, &a.Name, &a.Description, &a.UpdateURL})
+            add(m_outcome, field->toUtf8());
+        add(m_outcome, quint64(a.Official.value_or(-1)));
+    };
+    if (!changed && m_recheck == Recheck::WhenChanged) {
+        for (const AccountRecord& a : m_standing)
+            record(a);
+        return;
     }
-    // The peers go with the input that made them: libFuzzer runs an input
-    // twice and then a full leak check whenever it allocated more than it
-    // freed, which memory freed by the next input would cause every time.
-    if (!m_net.forgetPeers())
-        FuzzHarness::fail("the peers of the input cannot be let go");
-    const RegistryCounters& c = r.counters();
-    add(m_outcome, QByteArrayView(reinterpret_cast<const char*>(&c), sizeof c));
-
+    std::vector<AccountRecord> left;
     for (const QString& user : r.accounts().names()) {
         const std::optional<AccountRecord> a = r.accounts().find(user);
         if (!a)
             FuzzHarness::fail("a listed account cannot be found");
-        add(m_outcome, quint64(a->bookmark));
-        for (const QString* field : {&a->User, &a->Password, &a->Name, &a->Description, &a->UpdateURL})
-            add(m_outcome, field->toUtf8());
-        add(m_outcome, quint64(a->Official.value_or(-1)));
+        record(*a);
+        left.push_back(*a);
     }
-    if (!databaseSound(r.database().connectionName()) || r.databaseLost())
+    if (!changed && (!std::equal(left.begin(), left.end(), m_standing.begin(), m_standing.end(), sameAccount) ||
+                     !r.database().bans().isEmpty()))
+        FuzzHarness::fail("the tables changed although no row was changed");
+    if (!databaseSound(m_connectionName))
         FuzzHarness::fail("the database failed its check after the run");
 }
 
-void ReceivePathRig::checkSlots() {
+FUZZ_RIG_UNTRACED void ReceivePathRig::checkSlots() {
     Registry& r = *m_registry;
     int inUse = 0;
     int servers = 0;

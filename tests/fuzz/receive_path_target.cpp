@@ -14,7 +14,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzHarness::ensureApplication();
     static QTemporaryDir dir(FuzzHarness::scratchFolderTemplate());
-    static ReceivePathRig rig(dir.path());
+    static ReceivePathRig rig(dir.path(), ReceivePathRig::Recheck::WhenChanged, ReceivePathRig::Outcome::None);
     rig.run(data, size);
     return 0;
 }
