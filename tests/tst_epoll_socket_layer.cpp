@@ -135,6 +135,36 @@ private slots:
         QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
     }
 
+    // Callers from across the loopback range, on an IPv4 listener and on a
+    // dual-stack one (where IPv4 callers arrive as mapped IPv6 addresses):
+    // every octet width, zeros, and an IPv6 caller in its own form.
+    void remoteAddressesAreWrittenAsTheyCame() {
+        const QList<QByteArray> from = {"127.0.0.1", "127.10.200.3", "127.255.99.100", "127.1.0.255"};
+        for (const QHostAddress& listenOn : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::Any)}) {
+            EpollSocketLayer layer;
+            QString error;
+            QVERIFY2(layer.listen(listenOn, 0, &error), qPrintable(error));
+            for (int k = 0; k < from.size(); ++k) {
+                QTcpSocket client;
+                QVERIFY(client.bind(QHostAddress(QString::fromLatin1(from[k])), 0));
+                client.connectToHost(QHostAddress::LocalHost, layer.localPort());
+                QVERIFY(client.waitForConnected(3000));
+                QTRY_VERIFY(layer.hasPendingConnection());
+                QCOMPARE(layer.pendingAddress(), from[k]);
+                QVERIFY(layer.acceptInto(k + 1));
+                QCOMPARE(layer.remoteAddress(k + 1), from[k]);
+            }
+            if (listenOn == QHostAddress::Any) {
+                QTcpSocket client;
+                client.connectToHost(QHostAddress::LocalHostIPv6, layer.localPort());
+                if (client.waitForConnected(3000)) { // a machine without IPv6 has no ::1
+                    QTRY_VERIFY(layer.hasPendingConnection());
+                    QCOMPARE(layer.pendingAddress(), QByteArray("::1"));
+                }
+            }
+        }
+    }
+
     void peerLeavingRaisesError() {
         Layer l;
         auto client = connectInto(l, 7);
