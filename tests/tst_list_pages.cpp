@@ -115,6 +115,19 @@ private slots:
         QVERIFY(a.ask().contains(fields("[42] Delta Name", "Unofficial Server: Delta text")));
         QCOMPARE(builds(f), ++built);
 
+        // The same count again (servers report it on a timer) shows nothing
+        // new; the next different one does, down to zero.
+        const QByteArray at42 = a.ask();
+        f.send(server, frame(7, QByteArray(1, char(42))));
+        QCOMPARE(a.ask(), at42);
+        QCOMPARE(builds(f), built);
+        f.send(server, frame(7, QByteArray(1, char(0))));
+        QVERIFY(a.ask().contains(fields("[0] Delta Name", "Unofficial Server: Delta text")));
+        QCOMPARE(builds(f), ++built);
+        f.send(server, frame(7, QByteArray(1, char(255))));
+        QVERIFY(a.ask().contains(fields("[255] Delta Name", "Unofficial Server: Delta text")));
+        QCOMPARE(builds(f), ++built);
+
         // A password change shows in no list.
         const QByteArray now = a.ask();
         QCOMPARE(builds(f), built);

@@ -249,7 +249,13 @@ void reportPlayerCount(SessionContext& session, int slot, quint8, QByteArrayView
         session.closeClient(slot);
         return;
     }
-    session.slot(slot).PlayerCount = static_cast<quint8>(payload[0]);
+    // Servers report on a timer, mostly the count they reported last: only a
+    // new one changes the list, so kept list pages stay valid meanwhile.
+    const quint8 count = static_cast<quint8>(payload[0]);
+    ClientSlot& s = session.slot(slot);
+    if (s.PlayerCount == count)
+        return;
+    s.PlayerCount = count;
     session.clients().listChanged();
 }
 
