@@ -230,7 +230,9 @@ void EpollSocketLayer::readFrom(int index) {
     const quint64 generation = c.generation;
     bool ended = false;
     const ssize_t n = ::read(c.fd, m_readBuffer.data(), size_t(m_readBuffer.size()));
-    if (n > 0)
+    if (n > 0 && c.inbox.isEmpty())
+        c.inbox = QByteArray(m_readBuffer.constData(), n); // one allocation, where append costs more
+    else if (n > 0)
         c.inbox.append(m_readBuffer.constData(), n);
     else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR))
         ended = true;
