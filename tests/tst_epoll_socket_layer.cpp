@@ -165,6 +165,66 @@ private slots:
         }
     }
 
+    // Unwatched sends raise no completion; one send() that asks, before or
+    // after them, is completed once everything before it has left, and the
+    // peer gets every byte in order either way.
+    void unwatchedSendsRaiseNoCompletion() {
+        Layer l;
+        auto client = connectInto(l, 5);
+        QVERIFY(client);
+        l.layer.sendUnwatched(5, "one ");
+        l.layer.sendUnwatched(5, "two ");
+        QTRY_COMPARE(client->bytesAvailable(), qint64(8));
+        QTest::qWait(50);
+        QCOMPARE(l.completions.count(), 0);
+        l.layer.send(5, "three ");
+        QTRY_COMPARE(l.completions.count(), 1);
+        QCOMPARE(l.completions.at(0).at(0).toInt(), 5);
+        // Asked for once, completions keep coming for that connection.
+        l.layer.sendUnwatched(5, "four");
+        QTRY_COMPARE(l.completions.count(), 2);
+        QTRY_COMPARE(client->bytesAvailable(), qint64(18));
+        QCOMPARE(client->readAll(), QByteArray("one two three four"));
+
+        // A watched send queued behind an unwatched one the kernel would not
+        // take completes when the queue drains.
+        auto slow = connectInto(l, 6);
+        QVERIFY(slow);
+        slow->setReadBufferSize(1);
+        const QByteArray chunk(1 << 20, 'y');
+        for (int i = 0; i < 8; ++i)
+            l.layer.sendUnwatched(6, chunk);
+        QVERIFY(l.layer.unsentBytes(6) > 0);
+        l.layer.send(6, "end");
+        QCoreApplication::processEvents();
+        QCOMPARE(l.completions.count(), 2);
+        slow->setReadBufferSize(0);
+        qint64 received = 0;
+        QByteArray tail;
+        QElapsedTimer t;
+        t.start();
+        while (received < 8 * chunk.size() + 3 && t.elapsed() < 10000) {
+            slow->waitForReadyRead(20);
+            const QByteArray got = slow->readAll();
+            received += got.size();
+            tail = (tail + got).right(3);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(received, qint64(8) * chunk.size() + 3);
+        QCOMPARE(tail, QByteArray("end"));
+        QTRY_COMPARE(l.completions.count(), 3);
+        QCOMPARE(l.completions.at(2).at(0).toInt(), 6);
+
+        // A new connection in the index starts unwatched again.
+        l.layer.close(5);
+        auto again = connectInto(l, 5);
+        QVERIFY(again);
+        l.layer.sendUnwatched(5, "x");
+        QTRY_COMPARE(again->bytesAvailable(), qint64(1));
+        QTest::qWait(50);
+        QCOMPARE(l.completions.count(), 3);
+    }
+
     void peerLeavingRaisesError() {
         Layer l;
         auto client = connectInto(l, 7);

@@ -199,6 +199,7 @@ bool EpollSocketLayer::acceptInto(int index) {
     c.peerGone = false;
     c.wantWrite = false;
     c.readPaused = false;
+    c.completionWanted = false;
     c.inbox.clear();
     c.outbox.clear();
     c.kernelBound = 0;
@@ -310,6 +311,18 @@ void EpollSocketLayer::updateInterest(int index) {
 void EpollSocketLayer::send(int index, const QByteArray& data) {
     if (index < 1 || index > kMaxIndex || m_conn[index].fd < 0 || data.isEmpty())
         return;
+    m_conn[index].completionWanted = true;
+    write(index, data);
+}
+
+// A reply that nobody waits for costs no queued completion and no signal.
+void EpollSocketLayer::sendUnwatched(int index, const QByteArray& data) {
+    if (index < 1 || index > kMaxIndex || m_conn[index].fd < 0 || data.isEmpty())
+        return;
+    write(index, data);
+}
+
+void EpollSocketLayer::write(int index, const QByteArray& data) {
     Connection& c = m_conn[index];
     if (!c.outbox.isEmpty()) {
         c.outbox.append(data);
@@ -338,6 +351,8 @@ void EpollSocketLayer::send(int index, const QByteArray& data) {
 }
 
 void EpollSocketLayer::queueCompletion(int index) {
+    if (!m_conn[index].completionWanted)
+        return;
     m_completed.emplace_back(index, m_conn[index].generation);
     if (!m_deliveryPosted) {
         m_deliveryPosted = true;
@@ -418,6 +433,7 @@ void EpollSocketLayer::close(int index) {
     c.peerGone = false;
     c.wantWrite = false;
     c.readPaused = false;
+    c.completionWanted = false;
     ++c.generation;
     --m_open;
 }
