@@ -238,7 +238,41 @@ private slots:
         QCOMPARE(l.arrivals.count(), 1);
         QCOMPARE(l.layer.takeData(7), QByteArray("abc"));
         QVERIFY(!l.layer.isConnected(7));
+        // Left open by its owner, the ended connection is reported once,
+        // not at every pass.
+        QTest::qWait(100);
+        QCOMPARE(l.errors.count(), 1);
         l.layer.close(7);
+    }
+
+    // An owner that closes the connection when told of its end (as the
+    // registry does) and takes a new caller into the index at once: the new
+    // connection, which may get the same descriptor number, stays watched.
+    void closedAtTheErrorAndTakenAgain() {
+        Layer l;
+        auto first = connectInto(l, 8);
+        QVERIFY(first);
+        auto waiting = std::make_unique<QTcpSocket>();
+        waiting->connectToHost(QHostAddress::LocalHost, l.layer.localPort());
+        QVERIFY(waiting->waitForConnected(3000));
+        QTRY_VERIFY(l.layer.hasPendingConnection());
+        QObject::connect(&l.layer, &SocketLayer::error, &l.layer, [&l](int index) {
+            l.layer.close(index);
+            l.layer.acceptInto(index);
+        });
+        first->disconnectFromHost();
+        QTRY_COMPARE(l.errors.count(), 1);
+        QCOMPARE(l.layer.openCount(), 1);
+        QVERIFY(l.layer.isConnected(8));
+        waiting->write("new");
+        waiting->flush();
+        QTRY_COMPARE(l.arrivals.count(), 1);
+        QCOMPARE(l.layer.takeData(8), QByteArray("new"));
+        QTest::qWait(50);
+        QCOMPARE(l.errors.count(), 1);
+        // Its own end is still heard.
+        waiting->disconnectFromHost();
+        QTRY_COMPARE(l.errors.count(), 2);
     }
 
     void refusedCallerGetsNoticeAndEnd() {

@@ -161,8 +161,8 @@ void EpollSocketLayer::onReady() {
             // replies. Level-triggered, it would come back every pass.
             if (ev & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) {
                 m_conn[index].peerGone = true;
-                ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_conn[index].fd, nullptr);
                 emit error(index);
+                stopWatchingIfOpen(index, generation);
             }
             continue;
         }
@@ -242,10 +242,18 @@ void EpollSocketLayer::readFrom(int index) {
     if (n > 0)
         emit dataArrival(index);
     if (ended && m_conn[index].fd >= 0 && m_conn[index].generation == generation) {
-        // Nothing more will come: stop watching, and let the registry close it.
-        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, m_conn[index].fd, nullptr);
+        // Nothing more will come: the registry closes it, which takes it out
+        // of the epoll set. Only one left open is taken out by hand, or the
+        // end of its stream would be reported again at every pass.
         emit error(index);
+        stopWatchingIfOpen(index, generation);
     }
+}
+
+void EpollSocketLayer::stopWatchingIfOpen(int index, quint64 generation) {
+    const Connection& c = m_conn[index];
+    if (c.fd >= 0 && c.generation == generation)
+        ::epoll_ctl(m_epoll, EPOLL_CTL_DEL, c.fd, nullptr);
 }
 
 void EpollSocketLayer::writeOut(int index) {

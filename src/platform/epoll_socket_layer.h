@@ -59,6 +59,7 @@ private:
     void onReady();
     void acceptWaiting();
     void readFrom(int index);
+    void stopWatchingIfOpen(int index, quint64 generation);
     void writeOut(int index);
     void setWriteInterest(int index, bool on);
     void updateInterest(int index);
