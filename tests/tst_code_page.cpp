@@ -32,6 +32,17 @@ private slots:
         QCOMPARE(CodePage::fromUnicode(QString()).size(), 0);
     }
 
+    void appendedAfterWhatIsThere() {
+        QString line = QStringLiteral("ab");
+        CodePage::appendUnicode(line, QByteArrayView("\x80\xe9z\x9f"));
+        QCOMPARE(line, QString::fromUtf8("ab\xe2\x82\xac\xc3\xa9z\xc5\xb8"));
+        CodePage::appendUnicode(line, QByteArrayView());
+        QCOMPARE(line.size(), 6);
+        QString empty;
+        CodePage::appendUnicode(empty, QByteArrayView("x"));
+        QCOMPARE(empty, QStringLiteral("x"));
+    }
+
     void namesOfEveryCase() {
         QVERIFY(CodePage::equalsUpper("Alpha", "ALPHA"));
         QVERIFY(CodePage::equalsUpper("\xe9t\xe9", "\xc9T\xc9")); // é upper-cases to É

@@ -48,11 +48,17 @@ const UpperTable& upperTable() {
 namespace CodePage {
 
 QString toUnicode(QByteArrayView bytes) {
-    QString out(bytes.size(), Qt::Uninitialized);
-    QChar* dst = out.data();
+    QString out;
+    appendUnicode(out, bytes);
+    return out;
+}
+
+void appendUnicode(QString& out, QByteArrayView bytes) {
+    const qsizetype at = out.size();
+    out.resize(at + bytes.size());
+    QChar* dst = out.data() + at;
     for (qsizetype i = 0; i < bytes.size(); ++i)
         dst[i] = QChar(decodeByte(static_cast<unsigned char>(bytes[i])));
-    return out;
 }
 
 QByteArray fromUnicode(QStringView text) {

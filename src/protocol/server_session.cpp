@@ -209,7 +209,15 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     counted(LoginResult::Ok);
     session.clients().listChanged();
     sendAccepted(session, slot);
-    session.logEvent(text(s.ServerId) + QStringLiteral(" has connected successfully from ") + ipText(s));
+    session.logEvent(eventLine(s, QLatin1StringView(" has connected successfully from ")));
+}
+
+QString eventLine(const ClientSlot& s, QLatin1StringView what) {
+    QString line;
+    line.reserve(s.ServerId.size() + what.size() + s.IP.size());
+    CodePage::appendUnicode(line, s.ServerId);
+    line.append(what).append(QLatin1StringView(s.IP));
+    return line;
 }
 
 void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteArrayView payload) {
