@@ -129,6 +129,35 @@ private slots:
         QCOMPARE(bans().addressSearches(), before + 3);
     }
 
+    // The emptiness of the table is kept between accepts; every change made
+    // through the set (add, update, remove, remove all, the deletion of an
+    // expired ban) is seen by the next caller.
+    void everyChangeReachesTheNextCaller() {
+        QVERIFY(bans().isEmpty());
+        QVERIFY(f->isOpen(f->connect("10.1.1.1")));
+        QVERIFY(bans().add(ban(1, "10.1.1.1")));
+        QVERIFY(!bans().isEmpty());
+        QVERIFY(!f->isOpen(f->connect("10.1.1.1")));
+        QVERIFY(bans().remove(1));
+        QVERIFY(bans().isEmpty());
+        QVERIFY(f->isOpen(f->connect("10.1.1.1")));
+        QVERIFY(bans().add(ban(2, "10.1.1.2")));
+        QVERIFY(!f->isOpen(f->connect("10.1.1.2")));
+        QVERIFY(bans().update(ban(2, "10.1.1.3")));
+        QVERIFY(f->isOpen(f->connect("10.1.1.2")));
+        QVERIFY(!f->isOpen(f->connect("10.1.1.3")));
+        QVERIFY(bans().removeAll());
+        QVERIFY(bans().isEmpty());
+        QVERIFY(f->isOpen(f->connect("10.1.1.3")));
+        // Expired at the accept: deleted there, and the table is empty again.
+        QVERIFY(bans().add(ban(3, "10.1.1.4", kToday)));
+        QVERIFY(f->isOpen(f->connect("10.1.1.4")));
+        QCOMPARE(bans().count(), 0);
+        QVERIFY(bans().isEmpty());
+        QVERIFY(bans().add(ban(4, "10.1.1.5")));
+        QVERIFY(!f->isOpen(f->connect("10.1.1.5")));
+    }
+
     void bannedCallerGetsNothingAndLeavesNoTrace() {
         QVERIFY(bans().add(ban(1, "10.20.30.0", kToday.addDays(1))));
         const int ok = f->connect("10.20.31.7");

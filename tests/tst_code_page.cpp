@@ -18,6 +18,31 @@ private slots:
         }
     }
 
+    void everyByteComesBackAndOthersBecomeQuestionMarks() {
+        QByteArray all;
+        for (int b = 0; b < 256; ++b)
+            all.append(char(b));
+        const QString text = CodePage::toUnicode(all);
+        QCOMPARE(text.size(), 256);
+        QCOMPARE(text.at(0x80), QChar(0x20AC)); // the euro sign
+        QCOMPARE(text.at(0x81), QChar(0x0081)); // an undefined byte stays a C1 control
+        QCOMPARE(CodePage::fromUnicode(text), all);
+        QCOMPARE(CodePage::fromUnicode(QStringView(u"a\u0100b\u4e2d\U0001F600c")), QByteArray("a?b???c"));
+        QCOMPARE(CodePage::fromUnicode(QString()), QByteArray());
+        QCOMPARE(CodePage::fromUnicode(QString()).size(), 0);
+    }
+
+    void appendedAfterWhatIsThere() {
+        QString line = QStringLiteral("ab");
+        CodePage::appendUnicode(line, QByteArrayView("\x80\xe9z\x9f"));
+        QCOMPARE(line, QString::fromUtf8("ab\xe2\x82\xac\xc3\xa9z\xc5\xb8"));
+        CodePage::appendUnicode(line, QByteArrayView());
+        QCOMPARE(line.size(), 6);
+        QString empty;
+        CodePage::appendUnicode(empty, QByteArrayView("x"));
+        QCOMPARE(empty, QStringLiteral("x"));
+    }
+
     void namesOfEveryCase() {
         QVERIFY(CodePage::equalsUpper("Alpha", "ALPHA"));
         QVERIFY(CodePage::equalsUpper("\xe9t\xe9", "\xc9T\xc9")); // é upper-cases to É

@@ -135,6 +135,96 @@ private slots:
         QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
     }
 
+    // Callers from across the loopback range, on an IPv4 listener and on a
+    // dual-stack one (where IPv4 callers arrive as mapped IPv6 addresses):
+    // every octet width, zeros, and an IPv6 caller in its own form.
+    void remoteAddressesAreWrittenAsTheyCame() {
+        const QList<QByteArray> from = {"127.0.0.1", "127.10.200.3", "127.255.99.100", "127.1.0.255"};
+        for (const QHostAddress& listenOn : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::Any)}) {
+            EpollSocketLayer layer;
+            QString error;
+            QVERIFY2(layer.listen(listenOn, 0, &error), qPrintable(error));
+            for (int k = 0; k < from.size(); ++k) {
+                QTcpSocket client;
+                QVERIFY(client.bind(QHostAddress(QString::fromLatin1(from[k])), 0));
+                client.connectToHost(QHostAddress::LocalHost, layer.localPort());
+                QVERIFY(client.waitForConnected(3000));
+                QTRY_VERIFY(layer.hasPendingConnection());
+                QCOMPARE(layer.pendingAddress(), from[k]);
+                QVERIFY(layer.acceptInto(k + 1));
+                QCOMPARE(layer.remoteAddress(k + 1), from[k]);
+            }
+            if (listenOn == QHostAddress::Any) {
+                QTcpSocket client;
+                client.connectToHost(QHostAddress::LocalHostIPv6, layer.localPort());
+                if (client.waitForConnected(3000)) { // a machine without IPv6 has no ::1
+                    QTRY_VERIFY(layer.hasPendingConnection());
+                    QCOMPARE(layer.pendingAddress(), QByteArray("::1"));
+                }
+            }
+        }
+    }
+
+    // Unwatched sends raise no completion; one send() that asks, before or
+    // after them, is completed once everything before it has left, and the
+    // peer gets every byte in order either way.
+    void unwatchedSendsRaiseNoCompletion() {
+        Layer l;
+        auto client = connectInto(l, 5);
+        QVERIFY(client);
+        l.layer.sendUnwatched(5, "one ");
+        l.layer.sendUnwatched(5, "two ");
+        QTRY_COMPARE(client->bytesAvailable(), qint64(8));
+        QTest::qWait(50);
+        QCOMPARE(l.completions.count(), 0);
+        l.layer.send(5, "three ");
+        QTRY_COMPARE(l.completions.count(), 1);
+        QCOMPARE(l.completions.at(0).at(0).toInt(), 5);
+        // Asked for once, completions keep coming for that connection.
+        l.layer.sendUnwatched(5, "four");
+        QTRY_COMPARE(l.completions.count(), 2);
+        QTRY_COMPARE(client->bytesAvailable(), qint64(18));
+        QCOMPARE(client->readAll(), QByteArray("one two three four"));
+
+        // A watched send queued behind an unwatched one the kernel would not
+        // take completes when the queue drains.
+        auto slow = connectInto(l, 6);
+        QVERIFY(slow);
+        slow->setReadBufferSize(1);
+        const QByteArray chunk(1 << 20, 'y');
+        for (int i = 0; i < 8; ++i)
+            l.layer.sendUnwatched(6, chunk);
+        QVERIFY(l.layer.unsentBytes(6) > 0);
+        l.layer.send(6, "end");
+        QCoreApplication::processEvents();
+        QCOMPARE(l.completions.count(), 2);
+        slow->setReadBufferSize(0);
+        qint64 received = 0;
+        QByteArray tail;
+        QElapsedTimer t;
+        t.start();
+        while (received < 8 * chunk.size() + 3 && t.elapsed() < 10000) {
+            slow->waitForReadyRead(20);
+            const QByteArray got = slow->readAll();
+            received += got.size();
+            tail = (tail + got).right(3);
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(received, qint64(8) * chunk.size() + 3);
+        QCOMPARE(tail, QByteArray("end"));
+        QTRY_COMPARE(l.completions.count(), 3);
+        QCOMPARE(l.completions.at(2).at(0).toInt(), 6);
+
+        // A new connection in the index starts unwatched again.
+        l.layer.close(5);
+        auto again = connectInto(l, 5);
+        QVERIFY(again);
+        l.layer.sendUnwatched(5, "x");
+        QTRY_COMPARE(again->bytesAvailable(), qint64(1));
+        QTest::qWait(50);
+        QCOMPARE(l.completions.count(), 3);
+    }
+
     void peerLeavingRaisesError() {
         Layer l;
         auto client = connectInto(l, 7);
@@ -148,7 +238,41 @@ private slots:
         QCOMPARE(l.arrivals.count(), 1);
         QCOMPARE(l.layer.takeData(7), QByteArray("abc"));
         QVERIFY(!l.layer.isConnected(7));
+        // Left open by its owner, the ended connection is reported once,
+        // not at every pass.
+        QTest::qWait(100);
+        QCOMPARE(l.errors.count(), 1);
         l.layer.close(7);
+    }
+
+    // An owner that closes the connection when told of its end (as the
+    // registry does) and takes a new caller into the index at once: the new
+    // connection, which may get the same descriptor number, stays watched.
+    void closedAtTheErrorAndTakenAgain() {
+        Layer l;
+        auto first = connectInto(l, 8);
+        QVERIFY(first);
+        auto waiting = std::make_unique<QTcpSocket>();
+        waiting->connectToHost(QHostAddress::LocalHost, l.layer.localPort());
+        QVERIFY(waiting->waitForConnected(3000));
+        QTRY_VERIFY(l.layer.hasPendingConnection());
+        QObject::connect(&l.layer, &SocketLayer::error, &l.layer, [&l](int index) {
+            l.layer.close(index);
+            l.layer.acceptInto(index);
+        });
+        first->disconnectFromHost();
+        QTRY_COMPARE(l.errors.count(), 1);
+        QCOMPARE(l.layer.openCount(), 1);
+        QVERIFY(l.layer.isConnected(8));
+        waiting->write("new");
+        waiting->flush();
+        QTRY_COMPARE(l.arrivals.count(), 1);
+        QCOMPARE(l.layer.takeData(8), QByteArray("new"));
+        QTest::qWait(50);
+        QCOMPARE(l.errors.count(), 1);
+        // Its own end is still heard.
+        waiting->disconnectFromHost();
+        QTRY_COMPARE(l.errors.count(), 2);
     }
 
     void refusedCallerGetsNoticeAndEnd() {

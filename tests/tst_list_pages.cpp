@@ -67,6 +67,34 @@ private slots:
         QCOMPARE(f.reg().eventLog().last(), QString("Server information sent to 10.9.9.9"));
     }
 
+    // The line is kept per slot: a slot taken again by a caller from
+    // another address names that address, from the first reply on.
+    void everyReplyNamesTheCallersAddress() {
+        RegistryFixture f;
+        placeServer(f, "alpha");
+        const int first = f.connect("10.1.2.3");
+        const int slot = f.slotOf(first);
+        f.send(first, query(1));
+        QVERIFY(!f.received(first).isEmpty());
+        QCOMPARE(f.reg().eventLog().last(), QString("Server information sent to 10.1.2.3"));
+        const int other = f.connect("10.200.0.1");
+        f.send(other, query(1));
+        f.received(other);
+        QCOMPARE(f.reg().eventLog().last(), QString("Server information sent to 10.200.0.1"));
+        f.send(first, query(1));
+        f.received(first);
+        QCOMPARE(f.reg().eventLog().last(), QString("Server information sent to 10.1.2.3"));
+        f.net.raiseError(first);
+        const int next = f.connect("10.1.2.30");
+        QCOMPARE(f.slotOf(next), slot);
+        f.send(next, query(1));
+        f.received(next);
+        QCOMPARE(f.reg().eventLog().last(), QString("Server information sent to 10.1.2.30"));
+        const QStringList lines = f.reg().eventLog().lines();
+        QCOMPARE(lines.count(QString("Server information sent to 10.1.2.3")), 2);
+        QCOMPARE(lines.count(QString("Server information sent to 10.1.2.30")), 1);
+    }
+
     void emptyListIsNotKeptOpen() {
         RegistryFixture f;
         const int c = f.connect();
@@ -113,6 +141,19 @@ private slots:
 
         f.send(server, frame(7, QByteArray(1, char(42))));
         QVERIFY(a.ask().contains(fields("[42] Delta Name", "Unofficial Server: Delta text")));
+        QCOMPARE(builds(f), ++built);
+
+        // The same count again (servers report it on a timer) shows nothing
+        // new; the next different one does, down to zero.
+        const QByteArray at42 = a.ask();
+        f.send(server, frame(7, QByteArray(1, char(42))));
+        QCOMPARE(a.ask(), at42);
+        QCOMPARE(builds(f), built);
+        f.send(server, frame(7, QByteArray(1, char(0))));
+        QVERIFY(a.ask().contains(fields("[0] Delta Name", "Unofficial Server: Delta text")));
+        QCOMPARE(builds(f), ++built);
+        f.send(server, frame(7, QByteArray(1, char(255))));
+        QVERIFY(a.ask().contains(fields("[255] Delta Name", "Unofficial Server: Delta text")));
         QCOMPARE(builds(f), ++built);
 
         // A password change shows in no list.

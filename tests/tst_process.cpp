@@ -148,6 +148,35 @@ private slots:
         QCOMPARE(proc.readAllStandardOutput(), QByteArray()); // no server was logged in
     }
 
+    // A login with an unknown name hears the refusal and is then closed by
+    // the registry: the close waits for the reply to leave, whatever else the
+    // registry sends meanwhile without waiting.
+    void refusedLoginIsClosedAfterItsReply() {
+        QTemporaryDir tmp;
+        QProcess proc;
+        const quint16 port = startRegistry(proc, tmp.path());
+        QVERIFY(port != 0);
+        for (int round = 0; round < 3; ++round) {
+            QTcpSocket s;
+            s.connectToHost(QHostAddress::LocalHost, port);
+            QVERIFY(s.waitForConnected(5000));
+            s.write(QByteArray("\x00\x0a\x01nobody\x00pw", 12));
+            QByteArray reply;
+            QElapsedTimer t;
+            t.start();
+            while (t.elapsed() < 5000 && s.state() == QAbstractSocket::ConnectedState) {
+                s.waitForReadyRead(100);
+                reply += s.readAll();
+            }
+            reply += s.readAll();
+            QCOMPARE(reply, QByteArray("\x00\x01\x03", 3));
+            QVERIFY(s.state() != QAbstractSocket::ConnectedState);
+        }
+        ::kill(pid_t(proc.processId()), SIGTERM);
+        QVERIFY(proc.waitForFinished(10000));
+        QCOMPARE(proc.exitCode(), 0);
+    }
+
     void sigintAlsoShutsDown() {
         QTemporaryDir tmp;
         QProcess proc;

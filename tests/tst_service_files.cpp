@@ -123,6 +123,43 @@ private slots:
         QCOMPARE(EventEcho::escapedLine(event), line);
     }
 
+    // One character of every class at every position of a long line: lines
+    // are copied several characters at a time, and each must still be
+    // judged on its own (the bounds 0x1f/0x20, 0x7e/0x7f, 0x9f/0xa0, and
+    // characters whose low byte alone would pass).
+    void eventLinesEscapeAtEveryPosition() {
+        const QList<char16_t> odd = {0x00, 0x09, 0x0a, 0x0d, 0x1f, 0x20, 0x5c, 0x7e, 0x7f,
+                                     0x80, 0x9f, 0xa0, 0xe9, 0x120, 0x15c, 0x20ac, 0xff41};
+        auto expected = [](const QString& text) {
+            QByteArray out;
+            for (const QChar c : text) {
+                const char16_t u = c.unicode();
+                if (u == u'\\')
+                    out += "\\\\";
+                else if (u == u'\n')
+                    out += "\\n";
+                else if (u == u'\r')
+                    out += "\\r";
+                else if (u == u'\t')
+                    out += "\\t";
+                else if (u < 0x20 || (u >= 0x7f && u <= 0x9f))
+                    out += "\\x" + QByteArray::number(int(u), 16).rightJustified(2, '0');
+                else
+                    out += QString(c).toUtf8();
+            }
+            return out + '\n';
+        };
+        const QString plain = QStringLiteral("Server information sent to 127.100.200.3!~ ");
+        for (const char16_t u : odd) {
+            for (qsizetype at = 0; at < plain.size(); ++at) {
+                QString line = plain;
+                line[at] = QChar(u);
+                QCOMPARE(EventEcho::escapedLine(line), expected(line));
+            }
+        }
+        QCOMPARE(EventEcho::escapedLine(plain), plain.toLatin1() + '\n');
+    }
+
     void echoWritesEachBatchOnce() {
         int fds[2];
         QVERIFY(::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0);

@@ -91,6 +91,9 @@ bool BanSet::attach(const QString& connectionName) {
         prepare(m_removeAll, "DELETE FROM Bans", "DELETE FROM \"Bans\"");
     if (!m_attached)
         detach();
+    // The registry's SQLite file is locked for it alone (locking_mode
+    // EXCLUSIVE); a shared server's bans change behind its back.
+    m_emptyCacheable = m_attached && engine->kind() == StoreEngine::Kind::Sqlite;
     return m_attached;
 }
 
@@ -100,6 +103,8 @@ void BanSet::detach() {
         s->reset();
     m_attached = false;
     m_memoryStale = true;
+    m_emptyCacheable = false;
+    m_emptyKnown.reset();
 }
 
 QString BanSet::refusal(const BanRecord& record) {
@@ -138,6 +143,7 @@ void BanSet::refreshMemory() const {
 StoreStatement::Outcome BanSet::change(StoreStatement& statement) {
     const StoreStatement::Outcome outcome = runChange(m_gate, statement);
     m_memoryStale = true;
+    m_emptyKnown.reset();
     return outcome;
 }
 
@@ -238,8 +244,19 @@ bool BanSet::isEmpty() const {
         refreshMemory();
         return m_memory.isEmpty();
     }
+    if (m_emptyKnown)
+        return *m_emptyKnown;
     const bool any = m_exists->next();
     m_exists->done();
+    if (m_emptyCacheable) {
+        // A row is a sure answer; no row may also be a failed read, which
+        // is not kept: the count says empty only when it could count.
+        if (any)
+            m_emptyKnown = false;
+        else if (m_count->next() && m_count->integer(0) == 0)
+            m_emptyKnown = true;
+        m_count->done();
+    }
     return !any;
 }
 

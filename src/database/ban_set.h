@@ -60,7 +60,10 @@ public:
     // reading that fails keeps the copy it had.
     void keepInMemory(bool on);
     bool isKeptInMemory() const { return m_inMemory; }
-    void invalidate() { m_memoryStale = true; }
+    void invalidate() {
+        m_memoryStale = true;
+        m_emptyKnown.reset();
+    }
     // How often the bans have been read into memory.
     quint64 memoryReads() const { return m_memoryReads; }
 
@@ -88,6 +91,11 @@ private:
     mutable quint64 m_addressSearches = 0;
     bool m_inMemory = false;
     mutable bool m_memoryStale = true;
+    // Whether the table is empty, as last read, while nothing can have
+    // changed it since: only for a file this process holds locked, where
+    // every change goes through this set. Every accept asks.
+    bool m_emptyCacheable = false;
+    mutable std::optional<bool> m_emptyKnown;
     mutable QList<BanRecord> m_memory; // ascending number; at most 256 records
     mutable quint64 m_memoryReads = 0;
 };

@@ -4,6 +4,7 @@
 #include "platform/socket_layer.h"
 #include "protocol/framing.h"
 #include "protocol/message_types.h"
+#include "protocol/server_session.h"
 
 void Registry::closeClient(int index, CloseReason reason) {
     if (SlotTable::isRegular(index) && m_clients[index].InUse)
@@ -30,8 +31,7 @@ void Registry::releaseSlot(int index) {
 
     if (s.Mode == SessionMode::Server) {
         m_database.presence().release(CodePage::toUnicode(s.ServerId));
-        logEvent(CodePage::toUnicode(s.ServerId) + QStringLiteral(" has disconnected from ") +
-                 QString::fromLatin1(s.IP));
+        logEvent(ServerSession::eventLine(s, QLatin1StringView(" has disconnected from ")));
         sendToOperators(Framing::message(MessageType::ToOperator::ServerOffline, s.ServerId));
         m_onlineServers.removeFirst(s.ServerId);
         m_clients.listChanged();

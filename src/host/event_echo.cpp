@@ -8,6 +8,8 @@
 #include <QSocketNotifier>
 #include <QThread>
 
+#include <cstring>
+
 namespace {
 // At shutdown the registry waits this long at most for a slow reader to take
 // the last lines.
@@ -57,7 +59,11 @@ void EventEcho::append(const QString& line) {
         ++m_dropped;
         return;
     }
-    m_queue += bytes;
+    // Grown and copied by hand: QByteArray's own append costs several times
+    // the copy of a short line.
+    const qsizetype at = m_queue.size();
+    m_queue.resize(at + bytes.size());
+    std::memcpy(m_queue.data() + at, bytes.constData(), size_t(bytes.size()));
     if (!m_hooked) {
         if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance(thread())) {
             connect(d, &QAbstractEventDispatcher::aboutToBlock, this, &EventEcho::flushBeforeWaiting);

@@ -12,7 +12,12 @@ void Registry::sendRaw(int index, const QByteArray& data) {
         closeClient(index, CloseReason::Peer);
         return;
     }
-    m_sockets.send(index, data);
+    // Only a reply that closes the connection once delivered waits for its
+    // completion; every other reply leaves none to deliver.
+    if (s.CloseAfterSend)
+        m_sockets.send(index, data);
+    else
+        m_sockets.sendUnwatched(index, data);
     m_counters.bytesSent += quint64(data.size());
     if (m_sockets.unsentOver(index, kMaxUnsentOutput))
         closeClient(index, CloseReason::OutputLimit);

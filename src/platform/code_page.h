@@ -9,6 +9,9 @@
 namespace CodePage {
 
 QString toUnicode(QByteArrayView bytes);
+// The same, appended to `out`: an event line made of a server's name and
+// other text costs one allocation.
+void appendUnicode(QString& out, QByteArrayView bytes);
 
 // Characters outside Windows-1252 become '?'.
 QByteArray fromUnicode(QStringView text);

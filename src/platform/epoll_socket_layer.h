@@ -30,6 +30,7 @@ public:
     QByteArray remoteAddress(int index) const override;
     bool isConnected(int index) const override;
     void send(int index, const QByteArray& data) override;
+    void sendUnwatched(int index, const QByteArray& data) override;
     qint64 unsentBytes(int index) const override;
     qint64 kernelUnsentBytes(int index) const override;
     bool unsentOver(int index, qint64 limit) const override;
@@ -44,6 +45,7 @@ private:
         bool peerGone = false;  // end of stream or a socket error seen
         bool wantWrite = false; // EPOLLOUT armed
         bool readPaused = false; // EPOLLIN not armed
+        bool completionWanted = false; // a send() since the accept asked for sendComplete
         QByteArray address;
         QByteArray inbox;  // read, not yet taken
         QByteArray outbox; // not yet written to the kernel
@@ -57,9 +59,11 @@ private:
     void onReady();
     void acceptWaiting();
     void readFrom(int index);
+    void stopWatchingIfOpen(int index, quint64 generation);
     void writeOut(int index);
     void setWriteInterest(int index, bool on);
     void updateInterest(int index);
+    void write(int index, const QByteArray& data);
     void queueCompletion(int index);
     void deliverCompletions();
 

@@ -1,5 +1,9 @@
 #include "platform/escaped_text.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
 // True for the characters written as a stand-in rather than as themselves.
 bool needsStandIn(char16_t u) { return u == u'\\' || u < 0x20 || (u >= 0x7f && u <= 0x9f); }
@@ -27,6 +31,35 @@ QLatin1StringView standIn(char16_t u, char (&buffer)[5]) {
     }
     }
 }
+// Copies the leading printable ASCII of `src` (no backslash) to `dst`, one
+// byte per character; returns how many characters that was. Every event
+// line passes through here, most of them plain ASCII from end to end.
+qsizetype copyPlainAscii(const char16_t* src, qsizetype n, char* dst) {
+    qsizetype i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lastControl = _mm_set1_epi16(0x1f);
+    const __m128i lastPlain = _mm_set1_epi16(0x7e);
+    const __m128i backslash = _mm_set1_epi16('\\');
+    for (; i + 8 <= n; i += 8) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        // Unsigned saturating differences: zero when at or below the bound.
+        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(v, lastControl), zero);
+        const __m128i plain = _mm_cmpeq_epi16(_mm_subs_epu16(v, lastPlain), zero);
+        const __m128i standIn = _mm_or_si128(control, _mm_cmpeq_epi16(v, backslash));
+        if (_mm_movemask_epi8(standIn) != 0 || _mm_movemask_epi8(plain) != 0xffff)
+            break;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + i), _mm_packus_epi16(v, v));
+    }
+#endif
+    for (; i < n; ++i) {
+        const char16_t u = src[i];
+        if (u >= 0x7f || needsStandIn(u))
+            break;
+        dst[i] = char(u);
+    }
+    return i;
+}
 } // namespace
 
 QString escapedControls(const QString& text) {
@@ -48,14 +81,7 @@ void appendEscapedUtf8(QByteArray& out, QStringView text) {
     // else goes through the general path, a stretch of kept text at a time.
     const qsizetype at = out.size();
     out.resize(at + text.size());
-    char* d = out.data() + at;
-    qsizetype i = 0;
-    for (; i < text.size(); ++i) {
-        const char16_t u = text[i].unicode();
-        if (u >= 0x7f || needsStandIn(u))
-            break;
-        d[i] = char(u);
-    }
+    qsizetype i = copyPlainAscii(text.utf16(), text.size(), out.data() + at);
     out.resize(at + i);
     if (i == text.size())
         return;

@@ -41,6 +41,10 @@ public:
     virtual QByteArray remoteAddress(int index) const = 0;
     virtual bool isConnected(int index) const = 0;
     virtual void send(int index, const QByteArray& data) = 0;
+    // The same, for bytes whose delivery nobody waits for: a layer may leave
+    // out the sendComplete() that this send alone would raise. One that an
+    // earlier or later send() on the index asked for still comes.
+    virtual void sendUnwatched(int index, const QByteArray& data) { send(index, data); }
     // Bytes handed to send() that have not reached the kernel yet.
     virtual qint64 unsentBytes(int index) const = 0;
     // Bytes the kernel holds for the peer that it has not acknowledged yet

@@ -14,3 +14,16 @@ QByteArray ListPages::page(int start) {
     }
     return m_pages[start];
 }
+
+const QString& ListPages::sentToLine(int slot, const QByteArray& ip) {
+    SentTo& kept = m_sentTo[std::size_t(slot) % kPages];
+    if (kept.line.isEmpty() || kept.ip != ip) {
+        static constexpr QLatin1StringView sentTo("Server information sent to ");
+        QString line;
+        line.reserve(sentTo.size() + ip.size());
+        line.append(sentTo).append(QLatin1StringView(ip));
+        kept.ip = ip;
+        kept.line = std::move(line);
+    }
+    return kept.line;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <QtGlobal>
 
 #include <array>
@@ -24,8 +25,17 @@ public:
     // Pages built since the start: tells a reuse from a rebuild.
     quint64 builds() const { return m_builds; }
 
+    // The event line that goes with every reply to the caller in `slot`,
+    // made once per caller's address instead of once per reply.
+    const QString& sentToLine(int slot, const QByteArray& ip);
+
 private:
     static constexpr int kPages = 256;
+    struct SentTo {
+        QByteArray ip;
+        QString line;
+    };
+    std::array<SentTo, kPages> m_sentTo{};
 
     const SlotTable& m_clients;
     std::array<QByteArray, kPages> m_pages{};

@@ -104,13 +104,7 @@ void handle(SessionContext& session, int slot, quint8, QByteArrayView payload) {
         session.closeClient(slot);
         return;
     }
-    // Built in one piece: one of these goes with every reply.
-    static constexpr QLatin1StringView sentTo("Server information sent to ");
-    const QByteArray& ip = session.slot(slot).IP;
-    QString line;
-    line.reserve(sentTo.size() + ip.size());
-    line.append(sentTo).append(QLatin1StringView(ip));
-    session.logEvent(line);
+    session.logEvent(session.listPages().sentToLine(slot, session.slot(slot).IP));
     ++session.counters().listReplies;
     session.sendRaw(slot, reply);
 }

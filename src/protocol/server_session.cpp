@@ -209,7 +209,15 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     counted(LoginResult::Ok);
     session.clients().listChanged();
     sendAccepted(session, slot);
-    session.logEvent(text(s.ServerId) + QStringLiteral(" has connected successfully from ") + ipText(s));
+    session.logEvent(eventLine(s, QLatin1StringView(" has connected successfully from ")));
+}
+
+QString eventLine(const ClientSlot& s, QLatin1StringView what) {
+    QString line;
+    line.reserve(s.ServerId.size() + what.size() + s.IP.size());
+    CodePage::appendUnicode(line, s.ServerId);
+    line.append(what).append(QLatin1StringView(s.IP));
+    return line;
 }
 
 void reportNameAndDescription(SessionContext& session, int slot, quint8, QByteArrayView payload) {
@@ -249,7 +257,13 @@ void reportPlayerCount(SessionContext& session, int slot, quint8, QByteArrayView
         session.closeClient(slot);
         return;
     }
-    session.slot(slot).PlayerCount = static_cast<quint8>(payload[0]);
+    // Servers report on a timer, mostly the count they reported last: only a
+    // new one changes the list, so kept list pages stay valid meanwhile.
+    const quint8 count = static_cast<quint8>(payload[0]);
+    ClientSlot& s = session.slot(slot);
+    if (s.PlayerCount == count)
+        return;
+    s.PlayerCount = count;
     session.clients().listChanged();
 }
 
