@@ -6,6 +6,8 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <sys/resource.h>
+
 namespace {
 struct Layer {
     EpollSocketLayer layer;
@@ -34,11 +36,35 @@ std::unique_ptr<QTcpSocket> connectInto(Layer& l, int index) {
         return nullptr;
     return client;
 }
+// The width of this process's descriptor table ("FDSize" of /proc/self/status).
+int descriptorTableWidth() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("FDSize:"))
+            return line.mid(7).trimmed().toInt();
+    return -1;
+}
 } // namespace
 
 class EpollSocketLayerTest : public QObject {
     Q_OBJECT
 private slots:
+    // Widening the table later waits for the kernel (an RCU grace period in
+    // a process with threads) while callers queue: done before the first.
+    void theDescriptorTableIsWideBeforeTheFirstCaller() {
+        rlimit limit{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &limit), 0);
+        const int expected = int(qMin<rlim_t>(EpollSocketLayer::kDescriptorRoom, limit.rlim_cur));
+        QVERIFY(descriptorTableWidth() < expected);
+        Layer l;
+        QVERIFY(l.listening);
+        QVERIFY(descriptorTableWidth() >= expected);
+        auto client = connectInto(l, 1);
+        QVERIFY(client);
+    }
+
     void pausedReadingLeavesBytesInTheKernel() {
         Layer l;
         auto client = connectInto(l, 4);

@@ -2,6 +2,7 @@
 
 #include <QSocketNotifier>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <linux/sockios.h>
 #include <sys/epoll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,6 +56,21 @@ QByteArray addressText(const sockaddr_storage& ss) {
 }
 
 quint64 tag(int index, quint64 generation) { return (generation << 32) | quint64(index); }
+
+// The kernel widens a process's descriptor table when a new descriptor's
+// number passes its width, and in a process with threads it then waits for an
+// RCU grace period: 10 to 30 ms in the middle of a burst of callers, the
+// first time the table fills. Widened once before the first caller, to the
+// descriptor limit or `highest`, whichever is lower.
+void widenDescriptorTable(int anyOpen, int highest) {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        limit.rlim_cur = rlim_t(highest) + 1;
+    const int top = int(std::min<rlim_t>(rlim_t(highest), limit.rlim_cur - 1));
+    const int fd = ::fcntl(anyOpen, F_DUPFD_CLOEXEC, top);
+    if (fd >= 0)
+        ::close(fd);
+}
 
 } // namespace
 
@@ -122,6 +139,8 @@ bool EpollSocketLayer::listen(const QHostAddress& address, quint16 port, QString
     ev.data.u64 = kListenerTag;
     if (::epoll_ctl(m_epoll, EPOLL_CTL_ADD, m_listener, &ev) != 0)
         return fail("epoll_ctl");
+    // Every slot, a full pass of waiting callers, and room for the rest.
+    widenDescriptorTable(m_epoll, kDescriptorRoom - 1);
     return true;
 }
 

@@ -16,6 +16,8 @@ class EpollSocketLayer final : public SocketLayer {
 public:
     static constexpr int kMaxIndex = 256;
     static constexpr int kListenBacklog = 512;
+    // Descriptors the table holds from listen() on, without widening later.
+    static constexpr int kDescriptorRoom = 1024;
 
     explicit EpollSocketLayer(QObject* parent = nullptr);
     ~EpollSocketLayer() override;
