@@ -30,7 +30,8 @@ void Registry::releaseSlot(int index) {
     m_sockets.close(index);
 
     if (s.Mode == SessionMode::Server) {
-        m_database.presence().release(CodePage::toUnicode(s.ServerId));
+        if (m_database.presence().isShared())
+            m_database.presence().release(CodePage::toUnicode(s.ServerId));
         logEvent(ServerSession::eventLine(s, QLatin1StringView(" has disconnected from ")));
         sendToOperators(Framing::message(MessageType::ToOperator::ServerOffline, s.ServerId));
         m_onlineServers.removeFirst(s.ServerId);

@@ -28,8 +28,13 @@ void Registry::sendRaw(int index, const QByteArray& data) {
 void Registry::sendFramed(int index, QByteArrayView message) { sendRaw(index, Framing::frame(message)); }
 
 void Registry::sendToOperators(QByteArrayView message) {
-    const QByteArray framed = Framing::frame(message);
-    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i)
-        if (m_clients[i].Mode == SessionMode::Operator)
-            sendRaw(i, framed);
+    // Framed once, and only when an operator is there to receive it.
+    QByteArray framed;
+    for (int i = SlotTable::kFirstSlot; i <= SlotTable::kLastRegularSlot; ++i) {
+        if (m_clients[i].Mode != SessionMode::Operator)
+            continue;
+        if (framed.isEmpty())
+            framed = Framing::frame(message);
+        sendRaw(i, framed);
+    }
 }

@@ -176,12 +176,10 @@ void login(SessionContext& session, int slot, quint8, QByteArrayView payload) {
     // Only sessions that are logged in count: a connection whose login was
     // refused keeps the name it tried until its refusal has been sent, and
     // must not lock that account out meanwhile.
-    for (int other : session.clients().slotsOfAccount(s.ServerId)) {
-        if (other != slot && session.slot(other).Mode == SessionMode::Server) {
-            counted(LoginResult::Duplicate);
-            session.closeClient(slot);
-            return;
-        }
+    if (session.clients().findServerByName(s.ServerId, slot) != 0) {
+        counted(LoginResult::Duplicate);
+        session.closeClient(slot);
+        return;
     }
     // The same test across the registries that share the database: online
     // at another one, the second session is closed without reply as well.

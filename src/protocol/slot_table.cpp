@@ -18,11 +18,11 @@ int SlotTable::findFreeSlot() const {
     return 0;
 }
 
-int SlotTable::findServerByName(QByteArrayView name) const {
+int SlotTable::findServerByName(QByteArrayView name, int except) const {
     const QByteArray wanted = CodePage::upper(name);
     for (int i = kFirstSlot; i <= kLastRegularSlot; ++i) {
         const ClientSlot& s = m_slots[i];
-        if (s.Mode == SessionMode::Server && holdsAccount(s, wanted))
+        if (i != except && s.Mode == SessionMode::Server && holdsAccount(s, wanted))
             return i;
     }
     return 0;

@@ -23,9 +23,9 @@ public:
     // Lowest free regular slot, or 0 when all 255 are taken (known from
     // connectionCount, which must count exactly the occupied regular slots).
     int findFreeSlot() const;
-    // Lowest logged-in server slot whose ServerId equals `name` without regard
-    // to case, or 0.
-    int findServerByName(QByteArrayView name) const;
+    // Lowest logged-in server slot other than `except` whose ServerId equals
+    // `name` without regard to case, or 0.
+    int findServerByName(QByteArrayView name, int except = 0) const;
     // Every occupied regular slot, in slot order, whose ServerId equals
     // `account` without regard to case, whatever its session mode.
     QList<int> slotsOfAccount(QByteArrayView account) const;
