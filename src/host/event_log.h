@@ -13,6 +13,8 @@ public:
     using QObject::QObject;
 
     void append(const QString& line);
+    // No lines, as at start; nothing is emitted.
+    void clear() { m_lines.clear(); }
     const QStringList& lines() const { return m_lines; }
     QString last() const { return m_lines.isEmpty() ? QString() : m_lines.last(); }
 
